@@ -1,0 +1,50 @@
+#include "export/file_io.h"
+
+#include <cerrno>
+
+namespace idb {
+
+ScopedFile& ScopedFile::operator=(ScopedFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        file_ = other.file_;
+        other.file_ = nullptr;
+    }
+    return *this;
+}
+
+ScopedFile::~ScopedFile() { Close(); }
+
+bool ScopedFile::Close() noexcept {
+    if (!file_) return true;
+    const int rc = std::fclose(file_);
+    file_ = nullptr;
+    return rc == 0;
+}
+
+namespace {
+
+ScopedFile Open(const std::filesystem::path& path, bool write, std::error_code& error) {
+    errno = 0;
+#ifdef _WIN32
+    // The narrow fopen would squeeze the name through the ANSI code page.
+    std::FILE* file = _wfopen(path.c_str(), write ? L"wb" : L"rb");
+#else
+    std::FILE* file = std::fopen(path.c_str(), write ? "wb" : "rb");
+#endif
+    if (!file) error = std::error_code(errno ? errno : EIO, std::generic_category());
+    else error.clear();
+    return ScopedFile(file);
+}
+
+}  // namespace
+
+ScopedFile OpenForRead(const std::filesystem::path& path, std::error_code& error) {
+    return Open(path, false, error);
+}
+
+ScopedFile OpenForWrite(const std::filesystem::path& path, std::error_code& error) {
+    return Open(path, true, error);
+}
+
+}  // namespace idb

@@ -1,0 +1,36 @@
+// Owned C stdio streams opened by std::filesystem::path, so that file names
+// outside the ANSI code page work on Windows too.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace idb {
+
+// Closes the stream on destruction; non-copyable, movable.
+class ScopedFile {
+public:
+    ScopedFile() = default;
+    explicit ScopedFile(std::FILE* file) noexcept : file_(file) {}
+    ScopedFile(ScopedFile&& other) noexcept : file_(other.file_) { other.file_ = nullptr; }
+    ScopedFile& operator=(ScopedFile&& other) noexcept;
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
+    ~ScopedFile();
+
+    std::FILE* Get() const noexcept { return file_; }
+    explicit operator bool() const noexcept { return file_ != nullptr; }
+    // Closes now and reports whether everything buffered reached the file.
+    bool Close() noexcept;
+
+private:
+    std::FILE* file_ = nullptr;
+};
+
+// Opens for reading raw bytes; on failure an empty holder and `error` set.
+ScopedFile OpenForRead(const std::filesystem::path& path, std::error_code& error);
+// Creates or replaces a file for writing raw bytes.
+ScopedFile OpenForWrite(const std::filesystem::path& path, std::error_code& error);
+
+}  // namespace idb

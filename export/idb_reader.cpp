@@ -1,0 +1,235 @@
+#include "export/idb_reader.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstring>
+
+#include "export/conversion_error.h"
+
+namespace idb {
+
+namespace {
+
+// Large enough that a refill is rare, small enough that memory stays flat.
+constexpr std::size_t kBufferSize = 64 * 1024;
+
+std::string Hex(long long value) {
+    char digits[24] = "0x";
+    const auto result = std::to_chars(digits + 2, digits + sizeof digits, value, 16);
+    std::string text(digits, result.ptr);
+    for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c);
+    return text;
+}
+
+}  // namespace
+
+std::string QuotePath(const std::filesystem::path& path) {
+    const auto utf8 = path.u8string();
+    std::string text;
+    text.reserve(utf8.size() + 2);
+    text += '"';
+    text.append(utf8.begin(), utf8.end());
+    text += '"';
+    return text;
+}
+
+std::string ToBitDigits(std::int32_t value) {
+    // Two's complement for negatives: digit k is bit k of the stored value.
+    std::uint32_t bits = static_cast<std::uint32_t>(value);
+    const int width = value < 0 ? 32 : std::max(8, static_cast<int>(std::bit_width(bits)));
+    std::string digits(static_cast<std::size_t>(width), '0');
+    for (int i = width - 1; i >= 0 && bits != 0; --i, bits >>= 1) {
+        if (bits & 1u) digits[static_cast<std::size_t>(i)] = '1';
+    }
+    return digits;
+}
+
+std::string SignatureProblem(const std::filesystem::path& path) {
+    std::error_code error;
+    ScopedFile file = OpenForRead(path, error);
+    if (!file) return error.message();
+    const int first = std::fgetc(file.Get());
+    if (first == EOF) return std::ferror(file.Get()) ? "it cannot be read" : "the file is empty";
+    if (first != 1) return "its first byte is " + Hex(first) + ", not 0x1";
+    return {};
+}
+
+bool CheckSignature(const std::filesystem::path& path) { return SignatureProblem(path).empty(); }
+
+void IdbReader::Open(const std::filesystem::path& path) {
+    std::error_code error;
+    ScopedFile file = OpenForRead(path, error);
+    if (!file) {
+        throw ConversionError("cannot open " + QuotePath(path) + ": " + error.message(), error);
+    }
+    file_ = std::move(file);
+    path_ = path;
+    buffer_.resize(kBufferSize);
+    next_ = end_ = 0;
+    bufferOffset_ = 0;
+    reading_ = Reading::FileHeader;
+}
+
+void IdbReader::Close() noexcept {
+    file_.Close();
+    buffer_.clear();
+    buffer_.shrink_to_fit();
+    next_ = end_ = 0;
+}
+
+void IdbReader::Refill(std::size_t count) {
+    if (!file_) Fail("the database is not open");
+    const std::size_t kept = end_ - next_;
+    std::memmove(buffer_.data(), buffer_.data() + next_, kept);
+    bufferOffset_ += static_cast<long long>(next_);
+    next_ = 0;
+    end_ = kept;
+    while (end_ < count) {
+        const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_.Get());
+        if (got == 0) {
+            if (std::ferror(file_.Get())) Fail("read error");
+            Fail("unexpected end of data");
+        }
+        end_ += got;
+    }
+}
+
+void IdbReader::Fail(const std::string& problem) const {
+    std::string what;
+    switch (reading_) {
+        case Reading::FileHeader: what = "the file header"; break;
+        case Reading::CategoryHeader: what = "the category header"; break;
+        case Reading::RecordHeader: what = "the record header"; break;
+        case Reading::ItemName: what = "the item name"; break;
+        case Reading::FieldHeader: what = "the header of field " + std::to_string(fieldNumber_); break;
+        case Reading::FieldValue:
+            what = "the value of field " + std::to_string(fieldNumber_) + " (tag " + std::to_string(fieldTag_) +
+                   ", length " + std::to_string(fieldLength_) + ")";
+            break;
+    }
+    const long long offset = Offset();
+    throw IdbFormatError(problem + " at offset " + Hex(offset) + " (" + std::to_string(offset) +
+                             ") while reading " + what,
+                         offset);
+}
+
+std::uint8_t IdbReader::ReadByte() {
+    Require(1);
+    return buffer_[next_++];
+}
+
+std::int16_t IdbReader::ReadInteger() {
+    Require(2);
+    const unsigned char* p = buffer_.data() + next_;
+    next_ += 2;
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+}
+
+std::int32_t IdbReader::ReadLong() {
+    Require(4);
+    const unsigned char* p = buffer_.data() + next_;
+    next_ += 4;
+    const std::uint32_t value = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+                                (static_cast<std::uint32_t>(p[2]) << 16) |
+                                (static_cast<std::uint32_t>(p[3]) << 24);
+    return static_cast<std::int32_t>(value);
+}
+
+float IdbReader::ReadSingle() {
+    return std::bit_cast<float>(static_cast<std::uint32_t>(ReadLong()));
+}
+
+void IdbReader::ReadRaw(int length, std::string& bytes) {
+    const auto count = static_cast<std::size_t>(std::max(length, 0));
+    Require(count);
+    const char* p = reinterpret_cast<const char*>(buffer_.data() + next_);
+    bytes.assign(p, count);
+    next_ += count;
+}
+
+void IdbReader::ReadText(int length, std::string& text) {
+    ReadRaw(length, text);
+    text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+}
+
+std::string IdbReader::ReadText(int length) {
+    std::string text;
+    ReadText(length, text);
+    return text;
+}
+
+std::vector<float> IdbReader::ReadSingleArray(int fieldLength) {
+    std::vector<float> values(static_cast<std::size_t>(std::max(fieldLength / 4, 0)));
+    for (float& value : values) value = ReadSingle();
+    return values;
+}
+
+std::string IdbReader::ReadFlags() {
+    std::string digits = ToBitDigits(ReadLong());
+    std::reverse(digits.begin(), digits.end());
+    return digits;
+}
+
+void IdbReader::Skip(int length) {
+    const auto count = static_cast<std::size_t>(std::max(length, 0));
+    Require(count);
+    next_ += count;
+}
+
+void IdbReader::ReadFileHeader() {
+    reading_ = Reading::FileHeader;
+    ReadByte();
+    ReadLong();
+}
+
+void IdbReader::ReadCategoryHeader() {
+    recordNumber_ = 0;
+    reading_ = Reading::CategoryHeader;
+    ReadByte();
+    const std::int32_t sizeValue = ReadLong();
+    // In 64 bits: the smallest size value would overflow the subtraction.
+    categoryLimit_ = static_cast<std::int32_t>((static_cast<std::int64_t>(sizeValue) - 1) / 2);
+    categoryPosition_ = 0;
+}
+
+void IdbReader::ReadRecordHeader() {
+    ++recordNumber_;
+    fieldNumber_ = 0;
+    reading_ = Reading::RecordHeader;
+    ReadByte();
+    std::int16_t sizeWord = ReadInteger();
+    if (sizeWord < 0) {
+        // Bit 15 would make CategoryPosition fall and the category never end.
+        Fail("damaged record size word " + Hex(static_cast<std::uint16_t>(sizeWord)));
+    }
+    headerLength_ = 3;
+    if (sizeWord > 256) {
+        ReadInteger();
+        ReadByte();
+        headerLength_ = 6;
+        --sizeWord;
+    }
+    recordSize_ = sizeWord / 2;
+    recordPosition_ = headerLength_;
+    categoryPosition_ += headerLength_ + recordSize_;
+}
+
+std::string IdbReader::ReadItemName() {
+    reading_ = Reading::ItemName;
+    const int length = ReadByte() >> 1;
+    std::string name = ReadText(length);
+    recordPosition_ += 1 + length;
+    return name;
+}
+
+void IdbReader::ReadFieldHeader() {
+    ++fieldNumber_;
+    reading_ = Reading::FieldHeader;
+    fieldTag_ = ReadByte();
+    fieldLength_ = ReadByte() >> 1;
+    recordPosition_ += 2 + fieldLength_;
+    reading_ = Reading::FieldValue;
+}
+
+}  // namespace idb

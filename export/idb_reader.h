@@ -1,0 +1,109 @@
+// Forward-only reader over the framing of an items database (Items.idb).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "export/file_io.h"
+
+namespace idb {
+
+// The base-2 digits of `value`, most significant first, padded with "0" to 8
+// characters. A negative value gives its 32 two's-complement digits.
+std::string ToBitDigits(std::int32_t value);
+
+// Whether `path` names a readable file whose first byte is 1. A missing,
+// unreadable or empty file answers false.
+bool CheckSignature(const std::filesystem::path& path);
+// Why the signature check fails ("the file is empty", "its first byte is
+// 0x41, not 0x01", the system's reason it cannot be opened); empty when it
+// passes.
+std::string SignatureProblem(const std::filesystem::path& path);
+
+// Reads the database from front to back in small little-endian values and
+// keeps the two counters that decide where a category and a record end.
+// Every read past the end of the file, and every header the counters cannot
+// work with, throws IdbFormatError naming the byte offset and what was read.
+class IdbReader {
+public:
+    IdbReader() = default;
+    IdbReader(const IdbReader&) = delete;
+    IdbReader& operator=(const IdbReader&) = delete;
+
+    // Opens the file for reading raw bytes at position 0; throws ConversionError.
+    void Open(const std::filesystem::path& path);
+    void Close() noexcept;
+    const std::filesystem::path& Path() const noexcept { return path_; }
+
+    std::uint8_t ReadByte();
+    std::int16_t ReadInteger();
+    std::int32_t ReadLong();
+    float ReadSingle();
+    // `length` bytes with every NUL removed.
+    std::string ReadText(int length);
+    // Same, into `text`, reusing its storage.
+    void ReadText(int length, std::string& text);
+    // `length` bytes exactly as stored.
+    void ReadRaw(int length, std::string& bytes);
+    // FieldLength \ 4 single floats.
+    std::vector<float> ReadSingleArray(int fieldLength);
+    // Flag digit string, least significant bit first.
+    std::string ReadFlags();
+    void Skip(int length);
+
+    void ReadFileHeader();
+    // Sets CategoryLimit; CategoryPosition := 0.
+    void ReadCategoryHeader();
+    bool HasMoreRecords() const noexcept { return categoryPosition_ < categoryLimit_; }
+    // Sets RecordSize and HeaderLength, RecordPosition := HeaderLength and
+    // advances CategoryPosition. A SizeWord with bit 15 set is damage.
+    void ReadRecordHeader();
+    std::string ReadItemName();
+    // Sets FieldTag and FieldLength; RecordPosition += 2 + FieldLength.
+    void ReadFieldHeader();
+    bool HasMoreFields() const noexcept { return recordPosition_ <= recordSize_; }
+
+    std::int32_t CategoryLimit() const noexcept { return categoryLimit_; }
+    std::int32_t CategoryPosition() const noexcept { return categoryPosition_; }
+    std::int32_t RecordPosition() const noexcept { return recordPosition_; }
+    std::int32_t RecordSize() const noexcept { return recordSize_; }
+    int HeaderLength() const noexcept { return headerLength_; }
+    std::uint8_t FieldTag() const noexcept { return fieldTag_; }
+    int FieldLength() const noexcept { return fieldLength_; }
+    // Records started in the current category, counting from 1.
+    int RecordNumber() const noexcept { return recordNumber_; }
+    // Byte offset of the next byte to be read.
+    long long Offset() const noexcept { return bufferOffset_ + static_cast<long long>(next_); }
+
+private:
+    // Makes `count` bytes available at next_ or throws.
+    void Require(std::size_t count) {
+        if (end_ - next_ < count) Refill(count);
+    }
+    void Refill(std::size_t count);
+    [[noreturn]] void Fail(const std::string& problem) const;
+
+    ScopedFile file_;
+    std::filesystem::path path_;
+    std::vector<unsigned char> buffer_;
+    std::size_t next_ = 0;
+    std::size_t end_ = 0;
+    long long bufferOffset_ = 0;
+    // What the next read belongs to, for error messages.
+    enum class Reading { FileHeader, CategoryHeader, RecordHeader, ItemName, FieldHeader, FieldValue };
+    Reading reading_ = Reading::FileHeader;
+
+    std::int32_t categoryLimit_ = 0;
+    std::int32_t categoryPosition_ = 0;
+    std::int32_t recordPosition_ = 0;
+    std::int32_t recordSize_ = 0;
+    int headerLength_ = 0;
+    std::uint8_t fieldTag_ = 0;
+    int fieldLength_ = 0;
+    int recordNumber_ = 0;
+    int fieldNumber_ = 0;
+};
+
+}  // namespace idb
