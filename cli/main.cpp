@@ -114,7 +114,10 @@ int Run(const std::vector<std::string>& args) {
     try {
         std::error_code error;
         std::filesystem::create_directories(folder, error);
-        if (error) throw idb::ConversionError("cannot create folder " + idb::QuotePath(folder) + ": " + error.message());
+        if (error) {
+            throw idb::ConversionError(idb::FailureKind::CreateFolder, folder,
+                                       "cannot create folder " + idb::QuotePath(folder) + ": " + error.message(), error);
+        }
 
         const auto start = std::chrono::steady_clock::now();
         const idb::ConversionSummary summary = idb::ConvertDatabase(database, folder, settings);

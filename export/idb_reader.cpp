@@ -61,7 +61,8 @@ void IdbReader::Open(const std::filesystem::path& path) {
     std::error_code error;
     ScopedFile file = OpenForRead(path, error);
     if (!file) {
-        throw ConversionError("cannot open " + QuotePath(path) + ": " + error.message(), error);
+        throw ConversionError(FailureKind::OpenDatabase, path, "cannot open " + QuotePath(path) + ": " + error.message(),
+                              error);
     }
     file_ = std::move(file);
     path_ = path;
@@ -79,7 +80,7 @@ void IdbReader::Close() noexcept {
 }
 
 void IdbReader::Refill(std::size_t count) {
-    if (!file_) Fail("the database is not open");
+    if (!file_) Fail(Damage::ReadError, "the database is not open");
     const std::size_t kept = end_ - next_;
     std::memmove(buffer_.data(), buffer_.data() + next_, kept);
     bufferOffset_ += static_cast<long long>(next_);
@@ -88,14 +89,14 @@ void IdbReader::Refill(std::size_t count) {
     while (end_ < count) {
         const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_.Get());
         if (got == 0) {
-            if (std::ferror(file_.Get())) Fail("read error");
-            Fail("unexpected end of data");
+            if (std::ferror(file_.Get())) Fail(Damage::ReadError, "read error");
+            Fail(Damage::EndOfData, "unexpected end of data");
         }
         end_ += got;
     }
 }
 
-void IdbReader::Fail(const std::string& problem) const {
+void IdbReader::Fail(Damage damage, const std::string& problem) const {
     std::string what;
     switch (reading_) {
         case Reading::FileHeader: what = "the file header"; break;
@@ -109,9 +110,8 @@ void IdbReader::Fail(const std::string& problem) const {
             break;
     }
     const long long offset = Offset();
-    throw IdbFormatError(problem + " at offset " + Hex(offset) + " (" + std::to_string(offset) +
-                             ") while reading " + what,
-                         offset);
+    throw IdbFormatError(damage, path_, offset,
+                         problem + " at offset " + Hex(offset) + " (" + std::to_string(offset) + ") while reading " + what);
 }
 
 std::uint8_t IdbReader::ReadByte() {
@@ -201,7 +201,7 @@ void IdbReader::ReadRecordHeader() {
     std::int16_t sizeWord = ReadInteger();
     if (sizeWord < 0) {
         // Bit 15 would make CategoryPosition fall and the category never end.
-        Fail("damaged record size word " + Hex(static_cast<std::uint16_t>(sizeWord)));
+        Fail(Damage::BadSizeWord, "damaged record size word " + Hex(static_cast<std::uint16_t>(sizeWord)));
     }
     headerLength_ = 3;
     if (sizeWord > 256) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "export/conversion_error.h"
 #include "export/file_io.h"
 
 namespace idb {
@@ -83,7 +84,7 @@ private:
         if (end_ - next_ < count) Refill(count);
     }
     void Refill(std::size_t count);
-    [[noreturn]] void Fail(const std::string& problem) const;
+    [[noreturn]] void Fail(Damage damage, const std::string& problem) const;
 
     ScopedFile file_;
     std::filesystem::path path_;

@@ -61,7 +61,10 @@ void TableWriter::Create(const std::filesystem::path& folder, std::string_view f
     rows_ = 0;
     std::error_code error;
     file_ = OpenForWrite(path_, error);
-    if (!file_) throw ConversionError("cannot create " + QuotePath(path_) + ": " + error.message(), error);
+    if (!file_) {
+        throw ConversionError(FailureKind::CreateTable, path_, "cannot create " + QuotePath(path_) + ": " + error.message(),
+                              error);
+    }
     buffer_.reserve(kFlushAt);
 }
 
@@ -74,7 +77,7 @@ void TableWriter::Flush() {
     if (buffer_.empty()) return;
     if (!file_) {
         buffer_.clear();
-        throw ConversionError("cannot write " + QuotePath(path_) + ": the table is not open");
+        throw ConversionError(FailureKind::WriteTable, path_, "cannot write " + QuotePath(path_) + ": the table is not open");
     }
     errno = 0;
     const std::size_t written = std::fwrite(buffer_.data(), 1, buffer_.size(), file_.Get());
@@ -100,7 +103,8 @@ void TableWriter::Close() {
 void TableWriter::Fail(const char* action, int errorNumber) {
     const std::error_code error(errorNumber ? errorNumber : EIO, std::generic_category());
     file_.Close();
-    throw ConversionError(std::string("cannot ") + action + " " + QuotePath(path_) + ": " + error.message(), error);
+    throw ConversionError(FailureKind::WriteTable, path_,
+                          std::string("cannot ") + action + " " + QuotePath(path_) + ": " + error.message(), error);
 }
 
 void FlagCells(TableWriter& out, std::string_view flags) {

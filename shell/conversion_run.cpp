@@ -19,7 +19,7 @@ bool running = false;
 class RunningGuard {
 public:
     RunningGuard() {
-        if (running) throw ConversionError("a conversion is already running");
+        if (running) throw ConversionError(FailureKind::Busy, {}, "a conversion is already running");
         running = true;
     }
     RunningGuard(const RunningGuard&) = delete;
@@ -90,7 +90,8 @@ ConversionSummary ConvertDatabase(const std::filesystem::path& databasePath,
         } catch (const IdbFormatError& error) {
             std::string where = QuotePath(databasePath) + ": " + std::string(info.name) + " category";
             if (in.RecordNumber() > 0) where += ", record " + std::to_string(in.RecordNumber());
-            throw IdbFormatError(where + ": " + error.what(), error.Offset());
+            throw IdbFormatError(error.What(), databasePath, error.Offset(), where + ": " + error.what(), category,
+                                 in.RecordNumber());
         }
         summary.rows[static_cast<std::size_t>(category)] = out.Rows();
     }
