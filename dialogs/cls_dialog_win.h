@@ -1,0 +1,15 @@
+// The dialog object's Windows half: comdlg32, shell32 and ole32.
+#pragma once
+
+#include <memory>
+
+#include "dialogs/cls_dialog.h"
+
+namespace dlg {
+
+// The system's dialogs behind DialogPlatform. Use and destroy it on the
+// window's thread: the first folder dialog enters COM there and destruction
+// leaves it.
+std::unique_ptr<DialogPlatform> MakeWindowsDialogPlatform();
+
+}  // namespace dlg
