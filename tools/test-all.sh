@@ -21,6 +21,25 @@ cmake --preset sanitize
 cmake --build --preset sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset sanitize -j "$jobs"
 
+step "fuzzing the whole conversion for 60 s (clang, libFuzzer + ASan + UBSan)"
+cmake --preset fuzz
+cmake --build --preset fuzz -j "$jobs"
+# Corpus, tables and crash files go to a throw-away folder, on tmpfs when
+# there is one: every run writes six tables.
+fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
+fuzzer=$PWD/build/fuzz/fuzz/convert_fuzzer
+build/fuzz/fuzz/make_seeds "$fuzz_dir/corpus"
+cp samples/Items.idb "$fuzz_dir/corpus/"
+# A crash, leak, timeout or the memory limit ends the run with a non-zero status.
+if ! (cd "$fuzz_dir" && TMPDIR="$fuzz_dir" "$fuzzer" -max_total_time=60 -timeout=10 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$fuzz_dir/" corpus >fuzz.log 2>&1); then
+  tail -n 60 "$fuzz_dir/fuzz.log"
+  echo "fuzzing found a failure; the log and the input are in $fuzz_dir" >&2
+  exit 1
+fi
+grep -E '^(Done|stat::peak_rss_mb)' "$fuzz_dir/fuzz.log"
+rm -rf "$fuzz_dir"
+
 step "Windows builds (MinGW-w64, -Werror)"
 for preset in mingw-i686 mingw-x86_64; do
   cmake --preset "$preset"

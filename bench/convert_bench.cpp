@@ -1,0 +1,234 @@
+// Whole conversions of generated databases (about 50 MiB and a tenth of it),
+// beside two baselines measured in the same run: reading the input with fread
+// in 64 KiB blocks, and copying the six produced tables. Peak memory is taken
+// from forked children that do nothing but the measured work, so neither the
+// generator nor the benchmark's own state counts.
+//
+//   build/bench/bench/idb_bench [--benchmark_filter=...]
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "shell/conversion_run.h"
+#include "tests/support/idb_builder.h"
+#include "tests/support/sample_items.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kLargeBytes = 50u << 20;
+constexpr std::size_t kSmallBytes = kLargeBytes / 10;
+constexpr std::size_t kBlock = 64 * 1024;
+
+[[noreturn]] void Die(const std::string& message) {
+    std::fprintf(stderr, "idb_bench: %s\n", message.c_str());
+    std::exit(1);
+}
+
+// Runs `work` in a forked child and returns the child's peak resident set in
+// bytes. The child starts from the parent's (small) resident set, which is
+// why the read baseline is measured the same way.
+double ChildPeakRss(const std::function<void()>& work) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) Die("fork failed");
+    if (pid == 0) {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "idb_bench child: %s\n", e.what());
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) Die("wait4 failed");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Die("measured child failed");
+    return static_cast<double>(usage.ru_maxrss) * 1024;  // Linux reports KiB
+}
+
+// fread in 64 KiB blocks, the least any conversion has to do.
+std::size_t ReadWhole(const fs::path& path, std::vector<char>& block) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) Die("cannot open " + path.string());
+    std::size_t total = 0;
+    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), file)) > 0;) total += got;
+    std::fclose(file);
+    return total;
+}
+
+std::size_t CopyFile(const fs::path& from, const fs::path& to, std::vector<char>& block) {
+    std::FILE* in = std::fopen(from.c_str(), "rb");
+    std::FILE* out = std::fopen(to.c_str(), "wb");
+    if (!in || !out) Die("cannot copy " + from.string());
+    std::size_t total = 0;
+    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), in)) > 0;) {
+        if (std::fwrite(block.data(), 1, got, out) != got) Die("cannot write " + to.string());
+        total += got;
+    }
+    std::fclose(in);
+    if (std::fclose(out) != 0) Die("cannot write " + to.string());
+    return total;
+}
+
+// The temporary folder with both databases, made on first use and removed
+// at exit.
+class Workspace {
+public:
+    static Workspace& Get() {
+        static Workspace workspace;
+        return workspace;
+    }
+
+    fs::path Database(std::size_t bytes) const { return root_ / ("items-" + std::to_string(bytes) + ".idb"); }
+    fs::path Output(std::size_t bytes) const { return root_ / ("out-" + std::to_string(bytes)); }
+    fs::path Copies() const { return root_ / "copies"; }
+
+    ~Workspace() {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+private:
+    Workspace() {
+        std::string pattern = (fs::temp_directory_path() / "idb_bench.XXXXXX").string();
+        if (!mkdtemp(pattern.data())) Die("cannot create a temporary folder");
+        root_ = pattern;
+        for (std::size_t bytes : {kLargeBytes, kSmallBytes}) {
+            // Generated in a child: building needs several times the file's
+            // size, which would otherwise stay in this process's heap.
+            const fs::path path = Database(bytes);
+            ChildPeakRss([&] { idb::testing::WriteFile(path, idb::testing::LargeDatabase(bytes)); });
+            fs::create_directory(Output(bytes));
+        }
+        fs::create_directory(Copies());
+    }
+
+    fs::path root_;
+};
+
+void SetInputCounters(benchmark::State& state, std::uintmax_t inputBytes) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(inputBytes) * state.iterations());
+    state.counters["input_MiB"] = static_cast<double>(inputBytes) / (1 << 20);
+}
+
+// The conversion; peak_rss is one conversion in a child of its own.
+void BM_Convert(benchmark::State& state) {
+    const auto target = static_cast<std::size_t>(state.range(0));
+    const Workspace& ws = Workspace::Get();
+    const fs::path database = ws.Database(target);
+    const fs::path output = ws.Output(target);
+    const double peak = ChildPeakRss([&] { idb::ConvertDatabase(database, output); });
+    long long rows = 0;
+    for (auto _ : state) {
+        const idb::ConversionSummary summary = idb::ConvertDatabase(database, output);
+        rows = 0;
+        for (long long count : summary.rows) rows += count;
+        benchmark::DoNotOptimize(rows);
+    }
+    SetInputCounters(state, fs::file_size(database));
+    state.counters["rows"] = static_cast<double>(rows);
+    state.counters["peak_rss"] = benchmark::Counter(peak, benchmark::Counter::kDefaults, benchmark::Counter::kIs1024);
+}
+
+// Baseline: the input read through in 64 KiB blocks; peak_rss is what a
+// child holding just that costs, the floor under the conversion's figure.
+void BM_ReadInput(benchmark::State& state) {
+    const auto target = static_cast<std::size_t>(state.range(0));
+    const fs::path database = Workspace::Get().Database(target);
+    std::vector<char> block(kBlock);
+    const double peak = ChildPeakRss([&] { ReadWhole(database, block); });
+    for (auto _ : state) benchmark::DoNotOptimize(ReadWhole(database, block));
+    SetInputCounters(state, fs::file_size(database));
+    state.counters["peak_rss"] = benchmark::Counter(peak, benchmark::Counter::kDefaults, benchmark::Counter::kIs1024);
+}
+
+// Baseline: the six produced tables copied with fread/fwrite in 64 KiB
+// blocks. Bytes processed is still the input's size, so MiB/s compare
+// directly with the conversion's.
+void BM_CopyTables(benchmark::State& state) {
+    const auto target = static_cast<std::size_t>(state.range(0));
+    const Workspace& ws = Workspace::Get();
+    const fs::path output = ws.Output(target);
+    idb::ConvertDatabase(ws.Database(target), output);
+    std::vector<char> block(kBlock);
+    std::size_t tableBytes = 0;
+    for (auto _ : state) {
+        tableBytes = 0;
+        for (const idb::CategoryInfo& info : idb::Categories()) {
+            const std::string name(info.tableName);
+            tableBytes += CopyFile(output / name, ws.Copies() / name, block);
+        }
+    }
+    SetInputCounters(state, fs::file_size(ws.Database(target)));
+    state.counters["tables_MiB"] = static_cast<double>(tableBytes) / (1 << 20);
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+    b->ArgName("bytes")->Arg(static_cast<std::int64_t>(kLargeBytes))->Arg(static_cast<std::int64_t>(kSmallBytes));
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_ReadInput)->Apply(Sizes);
+BENCHMARK(BM_CopyTables)->Apply(Sizes);
+// A large conversion takes a quarter of a second: more than the default
+// half second gives a steadier mean.
+BENCHMARK(BM_Convert)->Apply(Sizes)->MinTime(2.0);
+
+// Prints, after the usual table, each conversion's time as a multiple of the
+// baselines of the same size from this run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                times_[run.run_name.function_name + "/" + run.run_name.args] = run.GetAdjustedRealTime();
+            }
+        }
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        for (std::size_t bytes : {kLargeBytes, kSmallBytes}) {
+            const std::string suffix = "/bytes:" + std::to_string(bytes);
+            const auto convert = times_.find("BM_Convert" + suffix);
+            const auto read = times_.find("BM_ReadInput" + suffix);
+            const auto copy = times_.find("BM_CopyTables" + suffix);
+            if (convert == times_.end()) continue;
+            std::printf("conversion of %zu bytes:", bytes);
+            if (read != times_.end()) std::printf(" %.1fx the time of reading the input,", convert->second / read->second);
+            if (copy != times_.end()) std::printf(" %.2fx the time of copying the tables", convert->second / copy->second);
+            std::printf("\n");
+        }
+    }
+
+private:
+    std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
