@@ -86,6 +86,8 @@ void IdbReader::Refill(std::size_t count) {
     bufferOffset_ += static_cast<long long>(next_);
     next_ = 0;
     end_ = kept;
+    // A skip or raw read longer than the buffer must not look like the end.
+    if (buffer_.size() < count) buffer_.resize(count);
     while (end_ < count) {
         const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_.Get());
         if (got == 0) {
