@@ -20,8 +20,9 @@ enum class MessageStyle : int {
 };
 
 // Thrown from PumpMessages when the user ended the program while a
-// conversion yields: the run unwinds, keeping what it wrote, and the command
-// returns at once.
+// conversion yields: the run unwinds, keeping what it wrote, and Run returns
+// normally at once, showing nothing; it does not rethrow. The platform that
+// threw it knows the program is ending and ends it once Run has returned.
 class EndRequested : public std::exception {
 public:
     const char* what() const noexcept override { return "the program is ending"; }
@@ -50,7 +51,10 @@ public:
     explicit ConversionCommand(CommandPlatform& platform) : platform_(platform) {}
 
     // The whole command. Ignored while a conversion is running (the menu
-    // entry stays usable while the materials export yields).
+    // entry stays usable while the materials export yields). A failed
+    // conversion is reported in a message box, with the controls enabled
+    // again; only errors of the platform's own calls propagate. EnableControls
+    // must not throw: it runs from a destructor.
     void Run();
 
     bool Running() const noexcept { return running_; }
@@ -63,6 +67,12 @@ private:
     std::wstring outputFolder_;
     bool running_ = false;
 };
+
+// The separator appended to a chosen folder: "\" on Windows, "/" elsewhere.
+wchar_t FolderSeparator() noexcept;
+// `folder` with `separator` appended unless it is already the last character
+// (an exact comparison: a drive root "C:\" keeps its one backslash).
+std::wstring WithTrailingSeparator(std::wstring folder, wchar_t separator);
 
 // The completion text for `elapsedMs` milliseconds:
 // "Файл успешно распакован\r\nПрошло времени: 3,265 секунд".
