@@ -7,7 +7,6 @@
 
 #include <array>
 #include <atomic>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +20,6 @@
 #include <unistd.h>
 
 #include "export/conversion_error.h"
-#include "export/materials.h"
-#include "export/quick_items.h"
 #include "tests/support/idb_builder.h"
 #include "tests/support/sample_items.h"
 
@@ -255,7 +252,7 @@ TEST(SampleConversion, HeaderLinesHaveTheirGroupTitlesOverTheRightColumns) {
     for (std::size_t c = 0; c < idb::kCategoryCount; ++c) {
         const std::string header = SplitTable(Expected(c)).header;
         const std::size_t firstEnd = header.find("\r\n");
-        // Line 1 has as many fields as line 2; neither ends with a Tab of its own.
+        // Line 1 has a field per column, the empty ones too; line 2 has no Tab after its last title.
         std::vector<std::string> line1 = Cells(header.substr(0, firstEnd) + "\t\r\n");
         std::vector<std::string> line2 = Cells(header.substr(firstEnd + 2, header.size() - firstEnd - 4) + "\t\r\n");
         ASSERT_EQ(line1.size(), widths[c]) << kTables[c];

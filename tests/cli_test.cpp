@@ -1,0 +1,256 @@
+// The idb2txt program as a user runs it: exit codes, messages, files.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "tests/support/idb_builder.h"
+#include "tests/support/sample_items.h"
+
+namespace fs = std::filesystem;
+using idb::testing::ReadFile;
+using idb::testing::WriteFile;
+
+namespace {
+
+const std::array<const char*, 6> kTables = {"Materials.txt",  "Weapons.txt",    "Armors.txt",
+                                            "QuickItems.txt", "QuestItems.txt", "LootItems.txt"};
+
+class TempDir {
+public:
+    TempDir() {
+        static std::atomic<int> counter{0};
+        path_ = fs::temp_directory_path() /
+                ("idb-cli-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
+    fs::path operator/(std::string_view name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    return quoted + "'";
+}
+std::string Quote(const fs::path& path) { return Quote(path.string()); }
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs idb2txt with `args` (already quoted) in `dir`, with `env` assignments
+// put before the command.
+Result RunCli(const TempDir& dir, const std::string& args, const std::string& env = "LC_ALL=C") {
+    const fs::path out = dir / ".stdout";
+    const fs::path err = dir / ".stderr";
+    const std::string command = "cd " + Quote(dir.path()) + " && " + env + " " + Quote(std::string(IDB2TXT_PATH)) +
+                                " " + args + " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";
+    const int status = std::system(command.c_str());
+    Result result;
+    if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    result.out = ReadFile(out);
+    result.err = ReadFile(err);
+    fs::remove(out);
+    fs::remove(err);
+    return result;
+}
+
+fs::path SamplePath() { return fs::path(IDB_SOURCE_DIR) / "samples" / "Items.idb"; }
+
+std::string Expected(const char* table) {
+    return ReadFile(fs::path(IDB_SOURCE_DIR) / "tests" / "data" / "expected" / table);
+}
+
+bool Contains(std::string_view text, std::string_view piece) { return text.find(piece) != std::string_view::npos; }
+
+long Lines(std::string_view text) { return std::count(text.begin(), text.end(), '\n'); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Usage
+
+TEST(CliUsage, HelpAndVersionSucceed) {
+    TempDir dir;
+    const Result help = RunCli(dir, "--help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.starts_with("Usage: idb2txt")) << help.out;
+    EXPECT_TRUE(help.err.empty()) << help.err;
+
+    const Result version = RunCli(dir, "--version");
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(version.out.starts_with("idb2txt ")) << version.out;
+    EXPECT_EQ(Lines(version.out), 1);
+}
+
+TEST(CliUsage, BadCommandLinesExitWithTwo) {
+    TempDir dir;
+    const Result none = RunCli(dir, "");
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_TRUE(Contains(none.err, "no DATABASE")) << none.err;
+
+    const Result unknown = RunCli(dir, "--frobnicate " + Quote(SamplePath()));
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_TRUE(Contains(unknown.err, "--frobnicate")) << unknown.err;
+
+    const Result tooMany = RunCli(dir, Quote(SamplePath()) + " a b");
+    EXPECT_EQ(tooMany.exitCode, 2);
+
+    const Result emptySeparator = RunCli(dir, "--decimal-separator= " + Quote(SamplePath()));
+    EXPECT_EQ(emptySeparator.exitCode, 2);
+
+    for (const Result& r : {none, unknown, tooMany, emptySeparator}) EXPECT_TRUE(r.out.empty()) << r.out;
+    for (const char* table : kTables) EXPECT_FALSE(fs::exists(dir / table)) << table;
+}
+
+// ---------------------------------------------------------------------------
+// Files that are not items databases
+
+TEST(CliNotADatabase, IsRefusedWithTwoNamingTheFileAndWhatWasFound) {
+    TempDir dir;
+    WriteFile(dir / "empty.idb", "");
+    WriteFile(dir / "text.idb", "A plain text file");
+    struct Case {
+        const char* file;
+        const char* found;
+    };
+    for (const Case& c : {Case{"missing.idb", "No such file"}, Case{"empty.idb", "empty"},
+                          Case{"text.idb", "0x41"}}) {
+        SCOPED_TRACE(c.file);
+        const fs::path out = dir / "out";
+        const Result r = RunCli(dir, Quote(dir / c.file) + " " + Quote(out));
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(Contains(r.err, (dir / c.file).string())) << r.err;
+        EXPECT_TRUE(Contains(r.err, c.found)) << r.err;
+        EXPECT_EQ(Lines(r.err), 1) << r.err;
+        EXPECT_FALSE(fs::exists(out)) << "nothing may be written for a file that is not a database";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Conversions
+
+TEST(CliConversion, WritesTheTablesAndOneSummaryLine) {
+    TempDir dir;
+    const Result r = RunCli(dir, Quote(SamplePath()) + " out");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    for (const char* counts : {"materials 30", "weapons 30", "armors 30", "quick items 30", "quest items 30",
+                               "loot items 30"}) {
+        EXPECT_TRUE(Contains(r.err, counts)) << r.err;
+    }
+    for (const char* table : kTables) EXPECT_EQ(ReadFile(dir / "out" / table), Expected(table)) << table;
+}
+
+TEST(CliConversion, DefaultFolderIsTheCurrentOne) {
+    TempDir dir;
+    const Result r = RunCli(dir, "--quiet " + Quote(SamplePath()));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    for (const char* table : kTables) EXPECT_EQ(ReadFile(dir / table), Expected(table)) << table;
+}
+
+TEST(CliConversion, QuietPrintsNothing) {
+    TempDir dir;
+    const Result r = RunCli(dir, "--quiet " + Quote(SamplePath()) + " out");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_TRUE(fs::exists(dir / "out" / "LootItems.txt"));
+}
+
+TEST(CliConversion, CreatesAMissingOutputFolder) {
+    TempDir dir;
+    const Result r = RunCli(dir, "-q " + Quote(SamplePath()) + " " + Quote(dir / "a" / "b" / "c"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    for (const char* table : kTables) EXPECT_EQ(ReadFile(dir / "a" / "b" / "c" / table), Expected(table)) << table;
+}
+
+TEST(CliConversion, OutputFolderThatIsAFileFailsWithOne) {
+    TempDir dir;
+    WriteFile(dir / "file", "x");
+    const Result r = RunCli(dir, Quote(SamplePath()) + " " + Quote(dir / "file"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(Contains(r.err, (dir / "file").string())) << r.err;
+}
+
+namespace {
+// The committed tables with a comma for the point; only number cells carry one.
+std::string WithComma(std::string text) {
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text;
+}
+}  // namespace
+
+TEST(CliConversion, DecimalSeparatorOptionGoesIntoEveryNumber) {
+    TempDir dir;
+    const Result r = RunCli(dir, "--decimal-separator=, -q " + Quote(SamplePath()) + " out");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    for (const char* table : kTables) EXPECT_EQ(ReadFile(dir / "out" / table), WithComma(Expected(table))) << table;
+}
+
+TEST(CliConversion, RussianLocaleGivesCommas) {
+    const char* locale = "ru_RU.UTF-8";
+    if (!std::setlocale(LC_ALL, locale)) GTEST_SKIP() << locale << " is not installed";
+    std::setlocale(LC_ALL, "C");
+    TempDir dir;
+    const Result r = RunCli(dir, "-q " + Quote(SamplePath()) + " out", std::string("LC_ALL=") + locale);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir / "out" / "Weapons.txt"), WithComma(Expected("Weapons.txt")));
+    EXPECT_EQ(ReadFile(dir / "out" / "Armors.txt"), WithComma(Expected("Armors.txt")));
+}
+
+TEST(CliConversion, CLocaleGivesPoints) {
+    TempDir dir;
+    const Result r = RunCli(dir, "-q " + Quote(SamplePath()) + " out", "LC_ALL=C");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir / "out" / "Materials.txt"), Expected("Materials.txt"));
+}
+
+TEST(CliConversion, TruncatedDatabaseFailsWithOneNamingWhereItBroke) {
+    TempDir dir;
+    // Cut inside the weapons: the materials table is complete, the weapons
+    // table partial, the rest never made.
+    std::size_t cut = 5 + 5;
+    for (int i = 0; i < 30; ++i) cut += idb::testing::SampleMaterial(i).Bytes().size();
+    cut += 5;
+    for (int i = 0; i < 4; ++i) cut += idb::testing::SampleWeapon(i).Bytes().size();
+    cut += 10;  // into the common block of the fifth weapon
+    WriteFile(dir / "Short.idb", ReadFile(SamplePath()).substr(0, cut));
+    const Result r = RunCli(dir, Quote(dir / "Short.idb") + " out");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_TRUE(Contains(r.err, (dir / "Short.idb").string())) << r.err;
+    EXPECT_TRUE(Contains(r.err, "weapons category")) << r.err;
+    EXPECT_TRUE(Contains(r.err, ", record 5:")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "offset ")) << r.err;
+    EXPECT_EQ(ReadFile(dir / "out" / "Materials.txt"), Expected("Materials.txt"));
+    EXPECT_TRUE(Expected("Weapons.txt").starts_with(ReadFile(dir / "out" / "Weapons.txt")));
+    EXPECT_FALSE(fs::exists(dir / "out" / "Armors.txt"));
+}
