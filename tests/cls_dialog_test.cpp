@@ -34,17 +34,13 @@ void WriteTerminated(std::wstring& buffer, const std::wstring& text) {
 class FakePlatform : public dlg::DialogPlatform {
 public:
     std::wstring moduleFolder = L"C:\\Program Files\\Idb";
-    int moduleFolderCalls = 0;
     std::deque<FileAnswer> fileAnswers;
     std::vector<FileDialogRecord> openRecords;
     std::vector<FileDialogRecord> saveRecords;
     std::optional<std::wstring> folderAnswer;
     std::vector<FolderDialogRecord> folderRecords;
 
-    std::wstring ModuleFolder() override {
-        ++moduleFolderCalls;
-        return moduleFolder;
-    }
+    std::wstring ModuleFolder() override { return moduleFolder; }
     int GetOpenFileName(FileDialogRecord& record) override {
         openRecords.push_back(record);
         return Answer(record);
