@@ -4,7 +4,7 @@
 // from forked children that do nothing but the measured work, so neither the
 // generator nor the benchmark's own state counts.
 //
-//   build/bench/bench/idb_bench [--benchmark_filter=...]
+//   build/bench/bench/idb_bench [--benchmark_repetitions=N] [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -196,8 +196,11 @@ public:
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
+        // With --benchmark_repetitions the median, reported after the
+        // repetitions, is the figure kept.
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((run.run_type == Run::RT_Iteration || median) && !run.error_occurred) {
                 times_[run.run_name.function_name + "/" + run.run_name.args] = run.GetAdjustedRealTime();
             }
         }
