@@ -45,6 +45,6 @@ for preset in mingw-i686 mingw-x86_64; do
   cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$jobs"
 done
-tools/check-imports.sh build/mingw-i686/idb2txt.exe
+tools/check-imports.sh build/mingw-i686/idb2txt.exe build/mingw-i686/VevAzoverud.exe
 
 step "all tests passed"
