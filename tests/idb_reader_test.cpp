@@ -6,7 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
+#include <cstdio>
 #include <limits>
 #include <random>
 #include <string>
@@ -345,88 +345,56 @@ TEST_F(IdbReaderTest, RecordPositionFollowsDeclaredLengthNotBytesRead) {
 // -------------------------------------------------------------------------
 // Reads past the end
 
-struct ShortReadCase {
-    const char* name;
-    std::string bytes;
-    std::function<void(idb::IdbReader&)> read;
-    std::string message;
-    long long offset;
-};
+// Runs reads named by letters: F file header, C category header, R record
+// header, N item name, H field header, L long, S single, T text of FieldLength.
+void Walk(idb::IdbReader& in, std::string_view steps) {
+    for (char step : steps) {
+        switch (step) {
+            case 'F': in.ReadFileHeader(); break;
+            case 'C': in.ReadCategoryHeader(); break;
+            case 'R': in.ReadRecordHeader(); break;
+            case 'N': in.ReadItemName(); break;
+            case 'H': in.ReadFieldHeader(); break;
+            case 'L': in.ReadLong(); break;
+            case 'S': in.ReadSingle(); break;
+            case 'T': in.ReadText(in.FieldLength()); break;
+            default: FAIL() << "unknown step " << step;
+        }
+    }
+}
 
 TEST_F(IdbReaderTest, ReadPastTheEndNamesOffsetAndWhatWasRead) {
-    const std::string fileHeader = "\x01" + Le32(1000);
-    const std::string record = "\x01" + Le16(40) + "\x06" + "Axe";
-    const auto toName = [](idb::IdbReader& in) {
-        in.ReadFileHeader();
-        in.ReadCategoryHeader();
-        in.ReadRecordHeader();
-        in.ReadItemName();
+    const std::string start = "\x01" + Le32(1000) + CategoryHeader(99);
+    const std::string record = start + "\x01" + Le16(40) + "\x06" + "Axe";
+    struct Case {
+        std::string bytes;
+        std::string_view steps;
+        long long offset;
+        std::string_view what;
     };
-    const std::vector<ShortReadCase> cases = {
-        {"empty file", "", [](idb::IdbReader& in) { in.ReadFileHeader(); },
-         "unexpected end of data at offset 0x0 (0) while reading the file header", 0},
-        {"short file header", "\x01\x02\x03", [](idb::IdbReader& in) { in.ReadFileHeader(); },
-         "unexpected end of data at offset 0x1 (1) while reading the file header", 1},
-        {"short category header", fileHeader + "\x01\x05",
-         [](idb::IdbReader& in) {
-             in.ReadFileHeader();
-             in.ReadCategoryHeader();
-         },
-         "unexpected end of data at offset 0x6 (6) while reading the category header", 6},
-        {"short record header", fileHeader + CategoryHeader(99) + "\x01\x08",
-         [](idb::IdbReader& in) {
-             in.ReadFileHeader();
-             in.ReadCategoryHeader();
-             in.ReadRecordHeader();
-         },
-         "unexpected end of data at offset 0xB (11) while reading the record header", 11},
-        {"missing header extension", fileHeader + CategoryHeader(999) + "\x01" + Le16(300) + "\x00",
-         [](idb::IdbReader& in) {
-             in.ReadFileHeader();
-             in.ReadCategoryHeader();
-             in.ReadRecordHeader();
-         },
-         "unexpected end of data at offset 0xD (13) while reading the record header", 13},
-        {"short name", fileHeader + CategoryHeader(99) + "\x01" + Le16(40) + "\x0A" + "Ax",
-         [](idb::IdbReader& in) {
-             in.ReadFileHeader();
-             in.ReadCategoryHeader();
-             in.ReadRecordHeader();
-             in.ReadItemName();
-         },
-         "unexpected end of data at offset 0xE (14) while reading the item name", 14},
-        {"short field header", fileHeader + CategoryHeader(99) + record + "\x01\x08" + Le32(1) + "\x02",
-         [&](idb::IdbReader& in) {
-             toName(in);
-             in.ReadFieldHeader();
-             in.ReadLong();
-             in.ReadFieldHeader();
-         },
-         "unexpected end of data at offset 0x18 (24) while reading the header of field 2", 24},
-        {"short field value", fileHeader + CategoryHeader(99) + record + "\x07\x09\x01\x02",
-         [&](idb::IdbReader& in) {
-             toName(in);
-             in.ReadFieldHeader();
-             in.ReadSingle();
-         },
-         "unexpected end of data at offset 0x13 (19) while reading the value of field 1 (tag 7, length 4)", 19},
-        {"short text value", fileHeader + CategoryHeader(99) + record + "\x03\x0A" + "abcd",
-         [&](idb::IdbReader& in) {
-             toName(in);
-             in.ReadFieldHeader();
-             in.ReadText(in.FieldLength());
-         },
-         "unexpected end of data at offset 0x13 (19) while reading the value of field 1 (tag 3, length 5)", 19},
+    const Case cases[] = {
+        {"", "F", 0, "the file header"},
+        {"\x01\x02\x03", "F", 1, "the file header"},
+        {"\x01" + Le32(1000) + "\x01\x05", "FC", 6, "the category header"},
+        {start + "\x01\x08", "FCR", 11, "the record header"},
+        {start + "\x01" + Le16(300) + "\x00", "FCR", 13, "the record header"},
+        {start + "\x01" + Le16(40) + "\x0A" + "Ax", "FCRN", 14, "the item name"},
+        {record + "\x01\x08" + Le32(1) + "\x02", "FCRNHLH", 24, "the header of field 2"},
+        {record + "\x07\x09\x01\x02", "FCRNHS", 19, "the value of field 1 (tag 7, length 4)"},
+        {record + "\x03\x0A" + "abcd", "FCRNHT", 19, "the value of field 1 (tag 3, length 5)"},
     };
-    for (const ShortReadCase& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         idb::IdbReader in;
         Open(in, c.bytes);
         try {
-            c.read(in);
+            Walk(in, c.steps);
             ADD_FAILURE() << "no error";
         } catch (const idb::IdbFormatError& error) {
-            EXPECT_EQ(std::string(error.what()), c.message);
+            char offset[32];
+            std::snprintf(offset, sizeof offset, "0x%llX (%lld)", c.offset, c.offset);
+            EXPECT_EQ(std::string(error.what()), "unexpected end of data at offset " + std::string(offset) +
+                                                     " while reading " + std::string(c.what));
             EXPECT_EQ(error.Offset(), c.offset);
         }
     }
