@@ -19,7 +19,7 @@ std::string ToBitDigits(std::int32_t value);
 // unreadable or empty file answers false.
 bool CheckSignature(const std::filesystem::path& path);
 // Why the signature check fails ("the file is empty", "its first byte is
-// 0x41, not 0x01", the system's reason it cannot be opened); empty when it
+// 0x41, not 0x1", the system's reason it cannot be opened); empty when it
 // passes.
 std::string SignatureProblem(const std::filesystem::path& path);
 
