@@ -14,9 +14,10 @@ inline constexpr std::wstring_view kWindowClassName = L"Varnox";
 inline constexpr std::wstring_view kWindowCaption = L"Vev Azoverud";
 
 // The link label's caption and the page the click opens: lower case, no
-// trailing "/". The .example domain is reserved, so it never reaches a stranger.
-inline constexpr std::wstring_view kWebAddress = L"http://vevaz.example";
-inline constexpr std::wstring_view kAuthorLine = L"Автор: vevaz, e-mail: vevaz@vevaz.example";
+// trailing "/", short enough for the label at 8 points. The .test domain is
+// reserved, so the link never reaches a stranger.
+inline constexpr std::wstring_view kWebAddress = L"http://vevaz.test";
+inline constexpr std::wstring_view kAuthorLine = L"Автор: vevaz, e-mail: vevaz@vevaz.test";
 inline constexpr std::wstring_view kAboutTitle = L"О программе";
 inline constexpr std::wstring_view kErrorTitle = L"Ошибка";
 

@@ -119,7 +119,8 @@ Function User32Function(const char* name) {
 using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
 using GetDpiForSystemFunction = UINT(WINAPI*)();
 using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-using SystemParametersInfoForDpiFunction = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+
+constexpr int kFontPoints = 8;
 
 int ScreenDpi() {
     if (const auto forSystem = User32Function<GetDpiForSystemFunction>("GetDpiForSystem")) {
@@ -139,26 +140,21 @@ int WindowDpi(HWND hwnd) {
     return ScreenDpi();
 }
 
-// The system's message-box font at `dpi`, with the Cyrillic character set.
+// The system's message-box face at 8 points, with the Cyrillic character
+// set. The layout's twips were drawn around 8-point text; the larger message
+// font of newer systems would cut off "Распаковать Items.idb" and the link.
 ScopedFont CreateDialogFont(int dpi) {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof(metrics);
-    bool haveMetrics = false;
-    if (const auto forDpi = User32Function<SystemParametersInfoForDpiFunction>("SystemParametersInfoForDpi")) {
-        haveMetrics = forDpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, static_cast<UINT>(dpi)) != 0;
-    }
-    if (!haveMetrics) {
-        haveMetrics = SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0) != 0;
-        // Those metrics are at the system DPI.
-        if (haveMetrics) metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, ScreenDpi());
-    }
-    LOGFONTW font = metrics.lfMessageFont;
-    if (!haveMetrics) {
-        font = LOGFONTW{};
-        font.lfHeight = -MulDiv(8, dpi, 72);
+    LOGFONTW font{};
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+        font = metrics.lfMessageFont;
+    } else {
         font.lfWeight = FW_NORMAL;
         lstrcpynW(font.lfFaceName, L"MS Shell Dlg 2", LF_FACESIZE);
     }
+    font.lfHeight = -MulDiv(kFontPoints, dpi, 72);
+    font.lfWidth = 0;
     font.lfCharSet = RUSSIAN_CHARSET;
     return ScopedFont(CreateFontIndirectW(&font));
 }
@@ -231,10 +227,12 @@ struct ControlArgs {
 
 ControlArgs ArgsFor(Control control) {
     constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
+    // Captions wrap onto a second line where the font is wider than the layout's.
+    constexpr DWORD kButton = kChild | WS_TABSTOP | BS_PUSHBUTTON | BS_MULTILINE;
     switch (control) {
-    case Control::Command1: return {L"BUTTON", kChild | WS_TABSTOP | BS_PUSHBUTTON, 0, L"Распаковать Items.idb"};
-    case Control::Command2: return {L"BUTTON", kChild | WS_TABSTOP | BS_PUSHBUTTON, 0, L"Выход"};
-    case Control::Command3: return {L"BUTTON", kChild | WS_TABSTOP | BS_PUSHBUTTON, 0, L"О программе"};
+    case Control::Command1: return {L"BUTTON", kButton, 0, L"Распаковать Items.idb"};
+    case Control::Command2: return {L"BUTTON", kButton, 0, L"Выход"};
+    case Control::Command3: return {L"BUTTON", kButton, 0, L"О программе"};
     case Control::Text1:
         return {L"EDIT", kChild | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL,
                 WS_EX_CLIENTEDGE, Text1Text()};
@@ -242,7 +240,8 @@ ControlArgs ArgsFor(Control control) {
     case Control::Frame1: return {L"BUTTON", kChild | WS_CLIPSIBLINGS | BS_GROUPBOX, 0, L""};
     // Flat: no client edge, no border.
     case Control::Text2: return {L"EDIT", kChild | ES_MULTILINE | ES_READONLY, 0, Text2Text()};
-    case Control::Label1: return {L"STATIC", kChild | SS_LEFT | SS_NOTIFY | SS_NOPREFIX, 0, kWebAddress};
+    // One line, cut at the edge rather than wrapped.
+    case Control::Label1: return {L"STATIC", kChild | SS_LEFTNOWORDWRAP | SS_NOTIFY | SS_NOPREFIX, 0, kWebAddress};
     case Control::Form: break;
     }
     return {};
@@ -284,6 +283,7 @@ private:
     void SetLabelColour(std::optional<SysColour> colour);
     HBRUSH ColourStatic(HDC dc, HWND control);
     void PaintLines(HDC dc) const;
+    static void PaintFrame(HWND frame);
     void OnCommand(int id, int code);
 
     // Handlers.
@@ -482,6 +482,14 @@ void MainWindow::PaintLines(HDC dc) const {
     }
 }
 
+void MainWindow::PaintFrame(HWND frame) {
+    const ScopedPaint paint(frame);
+    RECT rect{};
+    GetClientRect(frame, &rect);
+    FillRect(paint.Dc(), &rect, SystemBrush(SysColour::ButtonFace));
+    DrawEdge(paint.Dc(), &rect, EDGE_ETCHED, BF_RECT);
+}
+
 // ---------------------------------------------------------------------------
 // Message decoding.
 
@@ -578,6 +586,14 @@ LRESULT MainWindow::HandleControlMessage(HWND hwnd, UINT message, WPARAM wParam,
     case WM_NCHITTEST:
         // A group box is transparent to the pointer; this one has a mouse-move handler.
         if (control == Control::Frame1) return HTCLIENT;
+        break;
+    case WM_PAINT:
+        // Drawn here as a plain etched frame: Wine's themed group box leaves a
+        // dark line inside the box.
+        if (control == Control::Frame1) {
+            PaintFrame(hwnd);
+            return 0;
+        }
         break;
     case WM_KEYDOWN:
         // A multi-line edit under IsDialogMessage posts WM_CLOSE on Escape,
