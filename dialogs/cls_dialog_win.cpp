@@ -9,13 +9,18 @@
 #include <windows.h>
 #include <commdlg.h>
 #include <objbase.h>
+#include <shellapi.h>
 #include <shlobj.h>
+#include <winspool.h>
 // commdlg.h maps these names to its A/W functions; here they are the
 // DialogPlatform members.
 #undef GetOpenFileName
 #undef GetSaveFileName
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <new>
 #include <vector>
 
 namespace dlg {
@@ -28,7 +33,11 @@ constexpr DWORD kOpenFileNameSize = offsetof(OPENFILENAMEW, lpTemplateName) + si
 #if !defined(_WIN64)
 static_assert(kOpenFileNameSize == 76, "the 32-bit file dialog record is 76 bytes");
 static_assert(sizeof(BROWSEINFOW) == 32, "the 32-bit folder dialog record is 32 bytes");
+static_assert(sizeof(CHOOSECOLORW) == 36, "the 32-bit colour dialog record is 36 bytes");
+static_assert(sizeof(CHOOSEFONTW) == 60, "the 32-bit font dialog record is 60 bytes");
+static_assert(sizeof(PRINTDLGW) == 66, "the 32-bit printer dialog record is 66 bytes, packed");
 #endif
+static_assert(sizeof(DEVNAMES) == 4 * sizeof(WCHAR), "the device-names header is four characters wide");
 
 // An item id list the shell allocated with the COM task allocator.
 class ScopedIdList {
@@ -71,6 +80,263 @@ LPITEMIDLIST IdListFromPath(const std::wstring& path) {
     // Through void(*)(), the one function type a cast to any other is allowed from.
     auto fn = reinterpret_cast<SimpleIdListFromPath>(reinterpret_cast<void (*)()>(proc));
     return fn(path.c_str());
+}
+
+// A shell export taken by number, or null when this shell lacks it: the
+// caller then does nothing.
+template <typename Function>
+Function ShellOrdinal(WORD ordinal) {
+    HMODULE shell = GetModuleHandleW(L"shell32.dll");  // loaded: we import from it
+    if (shell == nullptr) return nullptr;
+    FARPROC proc = GetProcAddress(shell, MAKEINTRESOURCEA(ordinal));
+    if (proc == nullptr) return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(proc));
+}
+
+// The exports by number; all take wide strings.
+using ExitWindowsDialogFn = void(WINAPI*)(HWND owner);
+using RestartDialogFn = int(WINAPI*)(HWND owner, LPCWSTR prompt, DWORD flags);
+using RunFileDlgFn = void(WINAPI*)(HWND owner, HICON icon, LPCWSTR folder, LPCWSTR title, LPCWSTR prompt,
+                                   UINT flags);
+using PickIconDlgFn = int(WINAPI*)(HWND owner, LPWSTR file, UINT fileSize, int* index);
+using ObjectPropertiesFn = BOOL(WINAPI*)(HWND owner, DWORD type, LPCWSTR object, LPCWSTR page);
+constexpr WORD kRestartOrdinal = 59;
+constexpr WORD kShutDownOrdinal = 60;
+constexpr WORD kRunOrdinal = 61;
+constexpr WORD kPickIconOrdinal = 62;
+constexpr WORD kObjectPropertiesOrdinal = 178;
+
+HWND AsWindow(std::intptr_t handle) { return reinterpret_cast<HWND>(handle); }
+
+// A window's display context, released on the way out.
+class ScopedWindowDC {
+public:
+    explicit ScopedWindowDC(HWND window) noexcept : window_(window), dc_(GetDC(window)) {}
+    ScopedWindowDC(const ScopedWindowDC&) = delete;
+    ScopedWindowDC& operator=(const ScopedWindowDC&) = delete;
+    ~ScopedWindowDC() {
+        if (dc_ != nullptr) ReleaseDC(window_, dc_);
+    }
+    HDC Get() const noexcept { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// A GDI object we made (a font), deleted on the way out.
+class ScopedGdiObject {
+public:
+    explicit ScopedGdiObject(HGDIOBJ object) noexcept : object_(object) {}
+    ScopedGdiObject(const ScopedGdiObject&) = delete;
+    ScopedGdiObject& operator=(const ScopedGdiObject&) = delete;
+    ~ScopedGdiObject() {
+        if (object_ != nullptr) DeleteObject(object_);
+    }
+    HGDIOBJ Get() const noexcept { return object_; }
+
+private:
+    HGDIOBJ object_;
+};
+
+// Selects an object into a context and puts the old one back, so the object
+// can be deleted after: a selected object cannot.
+class ScopedSelect {
+public:
+    ScopedSelect(HDC dc, HGDIOBJ object) noexcept : dc_(dc), old_(SelectObject(dc, object)) {}
+    ScopedSelect(const ScopedSelect&) = delete;
+    ScopedSelect& operator=(const ScopedSelect&) = delete;
+    ~ScopedSelect() {
+        if (old_ != nullptr) SelectObject(dc_, old_);  // null: the select failed (not a region)
+    }
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
+
+// A printer's device or information context the printer dialog made on request.
+class ScopedCreatedDC {
+public:
+    explicit ScopedCreatedDC(HDC dc) noexcept : dc_(dc) {}
+    ScopedCreatedDC(const ScopedCreatedDC&) = delete;
+    ScopedCreatedDC& operator=(const ScopedCreatedDC&) = delete;
+    ~ScopedCreatedDC() {
+        if (dc_ != nullptr) DeleteDC(dc_);
+    }
+
+private:
+    HDC dc_;
+};
+
+class ScopedIcon {
+public:
+    ScopedIcon() = default;
+    ScopedIcon(const ScopedIcon&) = delete;
+    ScopedIcon& operator=(const ScopedIcon&) = delete;
+    ~ScopedIcon() {
+        if (icon_ != nullptr) DestroyIcon(icon_);
+    }
+    HICON Get() const noexcept { return icon_; }
+    HICON* Out() noexcept { return &icon_; }
+
+private:
+    HICON icon_ = nullptr;
+};
+
+// A movable global memory block. The printer dialog may reallocate the
+// blocks it is given, so after the call we own whatever the record names.
+class ScopedGlobal {
+public:
+    explicit ScopedGlobal(std::size_t size) : block_(GlobalAlloc(GHND, size)) {
+        if (block_ == nullptr) throw std::bad_alloc();
+    }
+    ScopedGlobal(const ScopedGlobal&) = delete;
+    ScopedGlobal& operator=(const ScopedGlobal&) = delete;
+    ~ScopedGlobal() {
+        if (block_ != nullptr) GlobalFree(block_);
+    }
+    HGLOBAL Get() const noexcept { return block_; }
+    // The handle the dialog left in the record; the old one is its to have freed.
+    void Adopt(HGLOBAL block) noexcept { block_ = block; }
+
+private:
+    HGLOBAL block_;
+};
+
+// A locked global block, unlocked on the way out.
+template <typename T>
+class ScopedLock {
+public:
+    explicit ScopedLock(HGLOBAL block) noexcept : block_(block), data_(static_cast<T*>(GlobalLock(block))) {}
+    ScopedLock(const ScopedLock&) = delete;
+    ScopedLock& operator=(const ScopedLock&) = delete;
+    ~ScopedLock() {
+        if (data_ != nullptr) GlobalUnlock(block_);
+    }
+    T* Get() const noexcept { return data_; }
+
+private:
+    HGLOBAL block_;
+    T* data_;
+};
+
+class ScopedPrinter {
+public:
+    ScopedPrinter() = default;
+    ScopedPrinter(const ScopedPrinter&) = delete;
+    ScopedPrinter& operator=(const ScopedPrinter&) = delete;
+    ~ScopedPrinter() {
+        if (printer_ != nullptr) ClosePrinter(printer_);
+    }
+    HANDLE Get() const noexcept { return printer_; }
+    HANDLE* Out() noexcept { return &printer_; }
+
+private:
+    HANDLE printer_ = nullptr;
+};
+
+// A fixed wide field filled from text, cut to leave room for the NUL.
+template <std::size_t N>
+void CopyField(WCHAR (&field)[N], const std::wstring& text) {
+    const std::size_t count = text.copy(field, N - 1);
+    field[count] = L'\0';
+}
+
+// Up to the first NUL, or the whole field when it has none.
+template <std::size_t N>
+std::wstring FieldText(const WCHAR (&field)[N]) {
+    return std::wstring(field, static_cast<std::size_t>(std::find(field, field + N, L'\0') - field));
+}
+
+std::wstring OrEmpty(LPCWSTR text) { return text == nullptr ? std::wstring() : std::wstring(text); }
+
+// A face name of 32 characters keeps 31: the field holds its NUL too, and
+// no installed face has a longer name.
+LOGFONTW ToLogFont(const FontRecord& font) {
+    LOGFONTW logFont{};
+    logFont.lfHeight = font.height;
+    logFont.lfWidth = font.width;
+    logFont.lfEscapement = font.escapement;
+    logFont.lfOrientation = font.orientation;
+    logFont.lfWeight = font.weight;
+    logFont.lfItalic = font.italic;
+    logFont.lfUnderline = font.underline;
+    logFont.lfStrikeOut = font.strikeOut;
+    logFont.lfCharSet = font.charSet;
+    logFont.lfOutPrecision = font.outPrecision;
+    logFont.lfClipPrecision = font.clipPrecision;
+    logFont.lfQuality = font.quality;
+    logFont.lfPitchAndFamily = font.pitchAndFamily;
+    CopyField(logFont.lfFaceName, font.faceName);
+    return logFont;
+}
+
+FontRecord FromLogFont(const LOGFONTW& logFont) {
+    FontRecord font;
+    font.height = logFont.lfHeight;
+    font.width = logFont.lfWidth;
+    font.escapement = logFont.lfEscapement;
+    font.orientation = logFont.lfOrientation;
+    font.weight = logFont.lfWeight;
+    font.italic = logFont.lfItalic;
+    font.underline = logFont.lfUnderline;
+    font.strikeOut = logFont.lfStrikeOut;
+    font.charSet = logFont.lfCharSet;
+    font.outPrecision = logFont.lfOutPrecision;
+    font.clipPrecision = logFont.lfClipPrecision;
+    font.quality = logFont.lfQuality;
+    font.pitchAndFamily = logFont.lfPitchAndFamily;
+    font.faceName = FieldText(logFont.lfFaceName);
+    return font;
+}
+
+std::wstring SystemMessage(DWORD error) {
+    LPWSTR text = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::wstring message = length != 0 ? std::wstring(text, length) : std::wstring();
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
+        message.pop_back();
+    }
+    if (message.empty()) message = L"System error " + std::to_wstring(error) + L".";
+    return message;
+}
+
+PrinterSettings SettingsOf(const PRINTER_INFO_2W& info) {
+    PrinterSettings printer;
+    printer.deviceName = OrEmpty(info.pPrinterName);
+    printer.driverName = OrEmpty(info.pDriverName);
+    printer.portName = OrEmpty(info.pPortName);
+    if (info.pDevMode != nullptr) {
+        printer.orientation = info.pDevMode->dmOrientation;
+        printer.copies = info.pDevMode->dmCopies;
+        printer.duplex = info.pDevMode->dmDuplex;
+    }
+    return printer;
+}
+
+// The device-mode block the printer dialog starts from. The wide record is
+// used whole; the fields set are those of the ANSI one.
+void FillDeviceMode(HGLOBAL block, const PrinterDeviceMode& from) {
+    ScopedLock<DEVMODEW> mode(block);
+    if (mode.Get() == nullptr) throw std::bad_alloc();
+    CopyField(mode.Get()->dmDeviceName, from.deviceName);
+    mode.Get()->dmSize = sizeof(DEVMODEW);
+    mode.Get()->dmFields = from.fields;
+    mode.Get()->dmOrientation = from.orientation;
+    mode.Get()->dmDuplex = from.duplex;
+}
+
+// Header words, then the text at driverOffset characters from the start.
+void FillDeviceNames(HGLOBAL block, const PrinterDeviceNames& from) {
+    ScopedLock<WCHAR> names(block);
+    if (names.Get() == nullptr) throw std::bad_alloc();
+    const WORD header[4] = {from.driverOffset, from.deviceOffset, from.outputOffset, from.defaultFlag};
+    std::memcpy(names.Get(), header, sizeof(header));
+    from.text.copy(names.Get() + from.driverOffset, from.text.size());
 }
 
 LPCWSTR OrNull(const std::wstring& text) {
@@ -124,6 +390,209 @@ public:
         std::wstring path(PathBufferSize, L'\0');
         if (!SHGetPathFromIDListW(chosen.Get(), path.data())) return std::nullopt;  // computer, printer
         return path;
+    }
+
+    void ShutDownDialog(std::intptr_t owner) override {
+        if (auto dialog = ShellOrdinal<ExitWindowsDialogFn>(kShutDownOrdinal)) dialog(AsWindow(owner));
+    }
+
+    void RestartDialog(std::intptr_t owner, const std::wstring& prompt, std::uint32_t flags) override {
+        if (auto dialog = ShellOrdinal<RestartDialogFn>(kRestartOrdinal)) {
+            dialog(AsWindow(owner), OrNull(prompt), flags);
+        }
+    }
+
+    void RunDialog(const RunDialogRecord& record) override {
+        if (auto dialog = ShellOrdinal<RunFileDlgFn>(kRunOrdinal)) {
+            dialog(AsWindow(record.owner), reinterpret_cast<HICON>(record.icon), nullptr, OrNull(record.title),
+                   OrNull(record.prompt), record.flags);
+        }
+    }
+
+    int FormatDrive(std::intptr_t owner, std::uint32_t drive, std::uint32_t capacity,
+                    std::uint32_t options) override {
+        return static_cast<int>(SHFormatDrive(AsWindow(owner), drive, capacity, options));
+    }
+
+    // No owner: the dialog stands on its own, as the object has always shown it.
+    int ChangeIconDialog(IconPickRecord& record) override {
+        auto dialog = ShellOrdinal<PickIconDlgFn>(kPickIconOrdinal);
+        if (dialog == nullptr) return 0;
+        std::vector<wchar_t> file(PathBufferSize + 1, L'\0');  // one spare NUL past a full buffer
+        record.file.copy(file.data(), PathBufferSize);
+        int index = record.index;
+        const int result = dialog(nullptr, file.data(), static_cast<UINT>(PathBufferSize), &index);
+        record.file.assign(file.data(), PathBufferSize);
+        record.index = index;
+        return result;
+    }
+
+    std::intptr_t ExtractChosenIcon(const std::wstring& file, std::int32_t index, bool large) override {
+        ScopedIcon big;
+        ScopedIcon small;
+        if (ExtractIconExW(file.c_str(), index, big.Out(), small.Out(), 1) == 0) return 0;
+        HICON wanted = large ? big.Get() : small.Get();
+        return wanted == nullptr ? 0 : reinterpret_cast<std::intptr_t>(CopyIcon(wanted));
+    }
+
+    void ObjectProperties(std::intptr_t owner, std::uint32_t type, const std::wstring& object,
+                          const std::wstring& tab) override {
+        if (auto dialog = ShellOrdinal<ObjectPropertiesFn>(kObjectPropertiesOrdinal)) {
+            dialog(AsWindow(owner), type, object.c_str(), OrNull(tab));
+        }
+    }
+
+    void StartProgram(const std::wstring& commandLine) override {
+        std::vector<wchar_t> line(commandLine.begin(), commandLine.end());  // CreateProcessW may write to it
+        line.push_back(L'\0');
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_SHOWNORMAL;
+        PROCESS_INFORMATION process{};
+        if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+    }
+
+    void AboutBox(std::intptr_t owner, const std::wstring& appName, const std::wstring& otherText,
+                  std::intptr_t icon) override {
+        ShellAboutW(AsWindow(owner), appName.c_str(), OrNull(otherText), reinterpret_cast<HICON>(icon));
+    }
+
+    int HelpWindow(std::intptr_t owner, const std::wstring& file, std::uint32_t command,
+                   std::uint32_t data) override {
+        return WinHelpW(AsWindow(owner), OrNull(file), command, data);
+    }
+
+    int ColorDialog(ColorDialogRecord& record) override {
+        COLORREF custom[16];
+        std::copy(record.customColors.begin(), record.customColors.end(), custom);
+        CHOOSECOLORW choose{};
+        choose.lStructSize = sizeof(choose);
+        choose.hwndOwner = AsWindow(record.owner);
+        choose.hInstance = reinterpret_cast<HWND>(GetModuleHandleW(nullptr));  // read only with a template
+        choose.rgbResult = record.color;
+        choose.lpCustColors = custom;
+        choose.Flags = record.flags;
+        const BOOL result = ChooseColorW(&choose);
+        record.color = choose.rgbResult;
+        std::copy(custom, custom + 16, record.customColors.begin());
+        return result;
+    }
+
+    int FontDialog(FontDialogRecord& record) override {
+        ScopedWindowDC display(AsWindow(record.owner));
+        LOGFONTW logFont = ToLogFont(record.font);
+        CHOOSEFONTW choose{};
+        choose.lStructSize = sizeof(choose);
+        choose.hwndOwner = AsWindow(record.owner);
+        choose.hDC = display.Get();
+        choose.lpLogFont = &logFont;
+        choose.iPointSize = record.pointSize;
+        choose.Flags = record.flags;
+        choose.rgbColors = record.color;
+        choose.nFontType = record.fontType;
+        choose.nSizeMin = record.sizeMin;
+        choose.nSizeMax = record.sizeMax;
+        const BOOL result = ChooseFontW(&choose);
+        record.font = FromLogFont(logFont);
+        record.pointSize = choose.iPointSize;
+        record.color = choose.rgbColors;
+        record.fontType = choose.nFontType;
+        return result;
+    }
+
+    std::optional<TextFace> FontFace(std::intptr_t owner, const FontRecord& font) override {
+        const LOGFONTW logFont = ToLogFont(font);
+        ScopedGdiObject made(CreateFontIndirectW(&logFont));
+        if (made.Get() == nullptr) return std::nullopt;
+        ScopedWindowDC display(AsWindow(owner));
+        if (display.Get() == nullptr) return std::nullopt;
+        ScopedSelect selected(display.Get(), made.Get());
+        TextFace face;
+        face.buffer.assign(FaceBufferSize, L'\0');
+        face.length = GetTextFaceW(display.Get(), static_cast<int>(FaceBufferSize - 1), face.buffer.data());
+        return face;
+    }
+
+    int PrinterDialog(PrinterDialogRecord& record) override {
+        ScopedWindowDC display(AsWindow(record.owner));
+        ScopedGlobal deviceMode(sizeof(DEVMODEW));
+        FillDeviceMode(deviceMode.Get(), record.deviceMode);
+        ScopedGlobal deviceNames((record.deviceNames.driverOffset + record.deviceNames.text.size()) * sizeof(WCHAR));
+        FillDeviceNames(deviceNames.Get(), record.deviceNames);
+
+        PRINTDLGW print{};
+        print.lStructSize = sizeof(print);
+        print.hwndOwner = AsWindow(record.owner);
+        print.hDevMode = deviceMode.Get();
+        print.hDevNames = deviceNames.Get();
+        print.hDC = display.Get();
+        print.Flags = record.flags;
+        const BOOL result = PrintDlgW(&print);
+        deviceMode.Adopt(print.hDevMode);
+        deviceNames.Adopt(print.hDevNames);
+        // A printer context asked for with the flags: the object has no way to hand it out.
+        ScopedCreatedDC made(print.hDC != display.Get() ? print.hDC : nullptr);
+        if (result == 0 || print.hDevMode == nullptr) return result;
+
+        ScopedLock<DEVMODEW> mode(print.hDevMode);
+        if (mode.Get() == nullptr) throw std::bad_alloc();
+        record.deviceMode.deviceName.assign(mode.Get()->dmDeviceName, DeviceNameSize);
+        record.deviceMode.size = mode.Get()->dmSize;
+        record.deviceMode.fields = mode.Get()->dmFields;
+        record.deviceMode.orientation = mode.Get()->dmOrientation;
+        record.deviceMode.copies = mode.Get()->dmCopies;
+        record.deviceMode.duplex = mode.Get()->dmDuplex;
+        return result;
+    }
+
+    PrinterLookup DefaultPrinter() override {
+        DWORD size = 0;
+        GetDefaultPrinterW(nullptr, &size);
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return {std::nullopt, L"No default printer is installed."};
+        if (error != ERROR_INSUFFICIENT_BUFFER) return {std::nullopt, SystemMessage(error)};
+        std::vector<wchar_t> name(size, L'\0');
+        if (!GetDefaultPrinterW(name.data(), &size)) return {std::nullopt, SystemMessage(GetLastError())};
+
+        ScopedPrinter printer;
+        if (!OpenPrinterW(name.data(), printer.Out(), nullptr)) return {std::nullopt, SystemMessage(GetLastError())};
+        DWORD needed = 0;
+        GetPrinterW(printer.Get(), 2, nullptr, 0, &needed);
+        std::vector<BYTE> info(std::max<DWORD>(needed, sizeof(PRINTER_INFO_2W)));
+        if (!GetPrinterW(printer.Get(), 2, info.data(), static_cast<DWORD>(info.size()), &needed)) {
+            return {std::nullopt, SystemMessage(GetLastError())};
+        }
+        PrinterSettings settings = SettingsOf(*reinterpret_cast<const PRINTER_INFO_2W*>(info.data()));
+        settings.deviceName = name.data();  // the name the user knows it by, even for a connection
+        return {settings, {}};
+    }
+
+    std::vector<PrinterSettings> InstalledPrinters() override {
+        const DWORD kinds = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
+        DWORD needed = 0;
+        DWORD count = 0;
+        EnumPrintersW(kinds, nullptr, 2, nullptr, 0, &needed, &count);
+        if (needed == 0) return {};
+        std::vector<BYTE> buffer(needed);
+        if (!EnumPrintersW(kinds, nullptr, 2, buffer.data(), needed, &needed, &count)) return {};
+        const auto* infos = reinterpret_cast<const PRINTER_INFO_2W*>(buffer.data());
+        std::vector<PrinterSettings> printers;
+        for (DWORD i = 0; i < count; ++i) printers.push_back(SettingsOf(infos[i]));
+        return printers;
+    }
+
+    std::wstring UpperCase(std::wstring text) override {
+        if (!text.empty()) CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+        return text;
+    }
+
+    void ShowMessage(std::intptr_t owner, const std::wstring& text, const std::wstring& title,
+                     std::uint32_t style) override {
+        MessageBoxW(AsWindow(owner), text.c_str(), title.c_str(), style);
     }
 
 private:

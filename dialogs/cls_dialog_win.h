@@ -1,4 +1,5 @@
-// The dialog object's Windows half: comdlg32, shell32 and ole32.
+// The dialog object's Windows half: comdlg32, shell32, ole32, gdi32 and the
+// print spooler.
 #pragma once
 
 #include <memory>
