@@ -73,6 +73,9 @@ private:
 using SimpleIdListFromPath = LPITEMIDLIST(WINAPI*)(LPCWSTR path);
 
 LPITEMIDLIST IdListFromPath(const std::wstring& path) {
+    // No id list is the desktop too, and Wine's export makes an id list of
+    // something else from "", which leaves the folder dialog's tree empty.
+    if (path.c_str()[0] == L'\0') return nullptr;
     HMODULE shell = GetModuleHandleW(L"shell32.dll");  // loaded: we import from it
     if (shell == nullptr) return nullptr;
     FARPROC proc = GetProcAddress(shell, MAKEINTRESOURCEA(162));
