@@ -5,6 +5,8 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev   # native build, sanitizers, libFuzzer
   libgtest-dev libgmock-dev libbenchmark-dev        # tests and benchmarks
   mingw-w64                                         # Windows builds
+  wine64 fonts-wine xvfb x11-utils imagemagick      # the Windows program's end-to-end tests
+  locales                                           # ... in a Russian locale too
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -17,4 +19,15 @@ if ((${#missing[@]})); then
   fi
   apt-get update
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# The end-to-end tests run the program once with Russian number formats.
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf-\?8'; then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "install-deps: the locale ru_RU.UTF-8 is missing (run as root)" >&2
+    exit 1
+  fi
+  sed -i 's/^# *ru_RU.UTF-8 UTF-8/ru_RU.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' >>/etc/locale.gen
+  locale-gen
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: unit tests, the same under
 # AddressSanitizer + UndefinedBehaviorSanitizer, a short fuzz run over the
-# whole conversion and the Windows cross builds.
+# whole conversion, the Windows cross builds and the window program driven
+# end to end under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -46,5 +47,8 @@ for preset in mingw-i686 mingw-x86_64; do
   cmake --build --preset "$preset" -j "$jobs"
 done
 tools/check-imports.sh build/mingw-i686/idb2txt.exe build/mingw-i686/VevAzoverud.exe
+
+step "end-to-end tests of the window program under Wine (x86_64 twin)"
+timeout 600 tools/wine-e2e.sh build/mingw-x86_64
 
 step "all tests passed"
