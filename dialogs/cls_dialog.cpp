@@ -199,7 +199,9 @@ void ClsDialog::ShowIcon(bool LargeIcon) {
     record.file = fileName_;
     record.file.resize(PathBufferSize, L'\0');
     record.index = 0;
-    if (platform_.ChangeIconDialog(record) == 0) return;
+    // 1 is a choice; -1 is a dialog that failed to show (Wine has only a stub
+    // returning it), where no icon was chosen at all.
+    if (platform_.ChangeIconDialog(record) <= 0) return;
     const std::wstring file = record.file.substr(0, record.file.find(L'\0'));
     if (const std::intptr_t icon = platform_.ExtractChosenIcon(file, record.index, LargeIcon)) icon_ = icon;
 }

@@ -179,7 +179,8 @@ public:
                             std::uint32_t /*options*/) {
         return 0;
     }
-    // Change-icon dialog over record.file; non-zero when an icon was chosen.
+    // Change-icon dialog over record.file; 1 when an icon was chosen, 0 when
+    // cancelled, -1 when the dialog could not be shown.
     virtual int ChangeIconDialog(IconPickRecord& /*record*/) { return 0; }
     // A copy of icon number index of the file, large or small, that the
     // caller owns; 0 when the file has no such icon.

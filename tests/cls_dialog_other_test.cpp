@@ -422,11 +422,13 @@ TEST_F(ClsDialogOtherTest, IconFromTheFileTheUserEndedOnWithFileNameKept) {
     dialog.ShowIcon(false);
     EXPECT_EQ(dialog.hIcon(), 501);
 
-    // Nothing extracted, or the dialog cancelled: hIcon stays.
+    // Nothing extracted, or the dialog cancelled or failed to show: hIcon stays.
     platform.extractedIcon = 0;
     dialog.ShowIcon(false);
-    platform.iconAnswer = [](dlg::IconPickRecord&) { return 0; };
-    dialog.ShowIcon(true);
+    for (int result : {0, -1}) {
+        platform.iconAnswer = [result](dlg::IconPickRecord&) { return result; };
+        dialog.ShowIcon(true);
+    }
     EXPECT_EQ(dialog.hIcon(), 501);
     EXPECT_EQ(platform.extracted.size(), 3u);
 }
