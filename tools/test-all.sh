@@ -51,4 +51,7 @@ tools/check-imports.sh build/mingw-i686/idb2txt.exe build/mingw-i686/VevAzoverud
 step "end-to-end tests of the window program under Wine (x86_64 twin)"
 timeout 600 tools/wine-e2e.sh build/mingw-x86_64
 
+step "end-to-end tests of the dialog object's system dialogs under Wine (x86_64 twin)"
+timeout 300 tools/wine-e2e-dialogs.sh build/mingw-x86_64
+
 step "all tests passed"

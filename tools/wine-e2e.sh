@@ -41,103 +41,17 @@ for tool in Xvfb import timeout; do
 done
 locale -a | grep -qix 'ru_RU.utf-\?8' || fail "the locale ru_RU.UTF-8 is not generated: run tools/install-deps.sh"
 
-# ---- Environment ---------------------------------------------------------------
-# /usr/bin/wine would pick the 32-bit loader, which cannot run on these machines.
-export WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64
-export WINESERVER=/usr/lib/wine/wineserver
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko install prompts
-export LC_ALL=C.UTF-8                       # plain C mangles Cyrillic arguments
-# The prefix links its Desktop and Documents to $HOME: keep them inside the
-# work folder, so that a stray write shows up there instead of in a home.
-export HOME=$work/home
-
-xvfb_pid=
-server_up=
-cleanup() {
-  local status=$?
-  if [[ -n $server_up ]]; then timeout 30 "$WINESERVER" -k 2>/dev/null || true; fi
-  if [[ -n $xvfb_pid ]]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
-  exit "$status"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+# ---- Environment and helpers (winpath, begin, passed, drive, screenshot) ----
+source "$root/tools/wine-env.sh"
 
 began=$(date +%s)
 rm -rf "$work" "$shots"
-mkdir -p "$work/cwd" "$work/home" "$shots"
+mkdir -p "$work/cwd" "$shots"
 cd "$work/cwd"   # the program's current folder: checked for stray files too
-
-echo "--- setting up Xvfb and a fresh Wine prefix"
-# -displayfd: Xvfb picks a free display itself, so parallel runs cannot collide.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [[ -s $work/display ]] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-  sleep 0.1
-done
-[[ -s $work/display ]] || fail "Xvfb gave no display number"
-export DISPLAY=:$(head -n1 "$work/display")
-
-server_up=1
-timeout 180 "$WINE" wineboot -i >"$work/wineboot.log" 2>&1 || fail "wineboot failed: $(tail -5 "$work/wineboot.log")"
-timeout 60 "$WINESERVER" -w || fail "the prefix's first wineserver did not end"
-# One persistent server, warmed before the first test: the first process
-# otherwise leaves services behind that hold our pipes open.
-"$WINESERVER" -p || fail "cannot start a persistent wineserver"
-timeout 60 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
-# Without a window manager Wine waits 2 s for every window it hides.
-timeout 60 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 ||
-  fail "cannot switch off managed windows"
-# Debian's wine64 does not find its own fonts.
-cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
-echo "    display $DISPLAY, prefix ready in $(($(date +%s) - began)) s"
+wine_env_up
 
 # ---- Helpers ---------------------------------------------------------------------
-winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
-
 tables=(Materials.txt Weapons.txt Armors.txt QuickItems.txt QuestItems.txt LootItems.txt)
-scenario=
-scenario_began=0
-
-begin() {
-  scenario=$1
-  scenario_began=$(date +%s%N)
-  echo "--- $1: $2"
-  touch "$work/since-$1"
-}
-
-passed() {
-  local ms=$((($(date +%s%N) - scenario_began) / 1000000))
-  printf '    ok %s (%d.%d s)\n' "$scenario" $((ms / 1000)) $((ms % 1000 / 100))
-  scenario=
-}
-
-# drive PART: runs the driver steps read from stdin; the log lands in
-# e2e/PART.log and is shown indented. Any driver failure ends the run.
-drive() {
-  local part=$1 steps=$work/$1.steps log=$work/$1.log status=0
-  { echo "timeout 20000"; cat; } >"$steps"
-  timeout -k 5 "$driver_limit" "$WINE" "$driver" "$(winpath "$steps")" >"$log" 2>&1 || status=$?
-  grep -v 'FS volume label and serial are not available' "$log" | sed 's/^/    /'
-  case $status in
-    0) ;;
-    1) fail "an expectation failed (see $log)" ;;
-    2) fail "a step timed out (see $log)" ;;
-    124 | 137) fail "the driver hung for $driver_limit s (see $log)" ;;
-    *) fail "the driver ended with status $status (see $log)" ;;
-  esac
-}
-
-screenshot() {
-  import -display "$DISPLAY" -window root "$shots/$1.png" || fail "no screenshot $1"
-  echo "    screenshot $shots/$1.png"
-}
 
 # The same database through the Linux converter, with the given separator.
 reference() {

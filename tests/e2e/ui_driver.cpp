@@ -24,6 +24,11 @@
 //   sleep MS                     timeout MS (for the steps after it)
 //   echo TEXT                    detach (end, leaving the program running)
 //
+// Steps for the system dialogs of the dialog object (tools/wine-e2e-dialogs.sh),
+// with the window kind control=ID (a dialog holding a control of that id):
+//   press WINDOW ID              (a button of that dialog, waiting for it to close)
+//   settext-in WINDOW ID TEXT    (a control of that dialog)
+//
 // Exit status: 0 every step passed, 1 an expectation failed, 2 a step timed
 // out, 3 a bad script. On 1 and 2 the target process is ended, so a failed
 // scenario leaves nothing behind.
@@ -297,6 +302,8 @@ struct WindowSpec {
         if (text == L"file-dialog") return IsFileDialog(hwnd);
         if (text == L"folder-dialog") return IsFolderDialog(hwnd);
         if (text.rfind(L"class=", 0) == 0) return ClassOf(hwnd) == text.substr(6);
+        if (text.rfind(L"control=", 0) == 0)
+            return IsDialogClass(hwnd) && FindDescendant(hwnd, static_cast<int>(std::wcstol(text.c_str() + 8, nullptr, 0)), nullptr) != nullptr;
         if (text.rfind(L"title=", 0) == 0) {
             const std::optional<std::wstring> title = TextOf(hwnd);
             return title && ::Matches(*title, text.substr(6));
@@ -507,6 +514,8 @@ private:
         if (op == L"folder-select") return Need(t, 2), SelectFolder(t[1]);
         if (op == L"menu") return Need(t, 2), Menu(t[1]);
         if (op == L"close") return Need(t, 1), Close();
+        if (op == L"press") return Need(t, 3), PressIn(WindowSpec{t[1]}, ParseNumber(t[2]));
+        if (op == L"settext-in") return Need(t, 4), SetTextIn(WindowSpec{t[1]}, ParseNumber(t[2]), Unescape(t[3]));
         BadScript(L"unknown step: " + op);
     }
 
@@ -743,6 +752,24 @@ private:
             if (gone) return;
         }
         TimedOut(std::wstring(what) + L" does not close" + Present());
+    }
+
+    // ---- Steps for the dialog object's system dialogs
+
+    void PressIn(const WindowSpec& spec, int id) {
+        HWND dialog = WaitWindow(spec);
+        if (FindDescendant(dialog, id, L"Button") == nullptr) Fail(L"no button " + std::to_wstring(id) + L" in " + spec.text);
+        PressAndWait(dialog, id, L"the dialog");
+    }
+
+    // Sent: the dialog hears of the change (EN_CHANGE) as if it were typed.
+    void SetTextIn(const WindowSpec& spec, int id, const std::wstring& text) {
+        HWND control = FindDescendant(WaitWindow(spec), id, nullptr);
+        if (control == nullptr) Fail(L"no control " + std::to_wstring(id) + L" in " + spec.text);
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
+                            kSendTimeoutMs, &result);
+        if (TextOf(control).value_or(L"") != text) Fail(L"control " + std::to_wstring(id) + L" does not take text");
     }
 
     void PressMessageOk() {
