@@ -537,8 +537,10 @@ public:
         const BOOL result = PrintDlgW(&print);
         deviceMode.Adopt(print.hDevMode);
         deviceNames.Adopt(print.hDevNames);
-        // A printer context asked for with the flags: the object has no way to hand it out.
-        ScopedCreatedDC made(print.hDC != display.Get() ? print.hDC : nullptr);
+        // A printer context asked for with the flags: the object has no way to
+        // hand it out. Without those flags the field is undefined on return.
+        const bool madeContext = (print.Flags & (PD_RETURNDC | PD_RETURNIC)) != 0 && print.hDC != display.Get();
+        ScopedCreatedDC made(madeContext ? print.hDC : nullptr);
         if (result == 0 || print.hDevMode == nullptr) return result;
 
         ScopedLock<DEVMODEW> mode(print.hDevMode);
