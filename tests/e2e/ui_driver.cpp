@@ -471,7 +471,9 @@ public:
             }
             return kExitPass;
         } catch (const StepError& error) {
-            const wchar_t* kind = error.status == kExitTimeout ? L"TIMEOUT" : L"FAILED";
+            const wchar_t* kind = error.status == kExitTimeout  ? L"TIMEOUT"
+                                  : error.status == kExitFailed ? L"FAILED"
+                                                                : L"BAD SCRIPT";
             Print(L"ui_driver: line " + std::to_wstring(lineNumber) + L": " + kind + L": " + error.message);
             if (process_ != nullptr && error.status != kExitBadScript) TerminateProcess(process_, 99);
             return error.status;
@@ -723,11 +725,15 @@ private:
     void ExpectMessage(const std::wstring& titlePattern, const std::wstring& textPattern) {
         HWND box = WaitWindow(WindowSpec{L"msgbox"});
         std::wstring title, text;
+        // The texts are set when the box is made: a short wait is enough.
+        const DWORD saved = timeoutMs_;
+        timeoutMs_ = std::min<DWORD>(saved, 2000);
         Poll([&] {
             title = TextOf(box).value_or(L"");
             text = TextOf(MessageTextOf(box)).value_or(L"");
             return Matches(title, titlePattern) && Matches(text, textPattern);
         });
+        timeoutMs_ = saved;
         std::wstring buttons;
         for (HWND child : Descendants(box))
             if (ClassOf(child) == L"Button") buttons += L" [" + TextOf(child).value_or(L"?") + L"]";
