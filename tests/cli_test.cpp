@@ -15,10 +15,12 @@
 #include <system_error>
 
 #include "tests/support/idb_builder.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/sample_items.h"
 
 namespace fs = std::filesystem;
 using idb::testing::ReadFile;
+using idb::testing::TempDir;
 using idb::testing::WriteFile;
 
 namespace {
@@ -26,27 +28,6 @@ namespace {
 const std::array<const char*, 6> kTables = {"Materials.txt",  "Weapons.txt",    "Armors.txt",
                                             "QuickItems.txt", "QuestItems.txt", "LootItems.txt"};
 
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        path_ = fs::temp_directory_path() /
-                ("idb-cli-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-    fs::path operator/(std::string_view name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
 
 std::string Quote(const std::string& text) {
     std::string quoted = "'";

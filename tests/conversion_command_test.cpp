@@ -9,10 +9,10 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <random>
 #include <system_error>
 
 #include "export/conversion_error.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -116,15 +116,7 @@ private:
 
 class ConversionCommandTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::random_device random;
-        root_ = fs::temp_directory_path() / ("idb_command_test_" + std::to_string(random()) + std::to_string(random()));
-        fs::create_directories(root_ / "out");
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
+    void SetUp() override { fs::create_directories(root_ / "out"); }
 
     fs::path Out() const { return root_ / "out"; }
     fs::path Sample() const { return fs::path(IDB_SOURCE_DIR) / "samples" / "Items.idb"; }
@@ -148,7 +140,8 @@ protected:
     idb::ConversionCommand command{platform};
 
 private:
-    fs::path root_;
+    idb::testing::TempDir dir_{"idb-command"};
+    const fs::path root_ = dir_.path();
 };
 
 TEST(WithTrailingSeparator, AppendsExactlyOneUnlessAlreadyLast) {

@@ -21,6 +21,7 @@
 
 #include "export/conversion_error.h"
 #include "tests/support/idb_builder.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/sample_items.h"
 
 namespace fs = std::filesystem;
@@ -28,6 +29,7 @@ using idb::testing::Cp1251;
 using idb::testing::EncodeSize4;
 using idb::testing::Le32;
 using idb::testing::ReadFile;
+using idb::testing::TempDir;
 using idb::testing::RecordBuilder;
 using idb::testing::WriteFile;
 
@@ -44,33 +46,6 @@ const std::array<MakeRecord, idb::kCategoryCount> kMakers = {
     idb::testing::SampleQuickItem, idb::testing::SampleQuestItem, idb::testing::SampleLootItem};
 
 // A fresh folder per test, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = "idb-run-";
-        if (info) name += std::string(info->test_suite_name()) + "-" + info->name() + "-";
-        name += std::to_string(::getpid()) + "-" + std::to_string(counter++);
-        for (char& c : name) {
-            if (c == '/') c = '_';
-        }
-        path_ = fs::temp_directory_path() / name;
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-    fs::path operator/(std::string_view name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
 
 fs::path SourceDir() { return fs::path(IDB_SOURCE_DIR); }
 fs::path SamplePath() { return SourceDir() / "samples" / "Items.idb"; }

@@ -9,7 +9,6 @@
 #include <initializer_list>
 #include <iterator>
 #include <limits>
-#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,6 +23,7 @@
 #include "export/table_writer.h"
 #include "export/weapons.h"
 #include "tests/support/idb_builder.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/sample_items.h"
 
 namespace {
@@ -120,11 +120,6 @@ std::string Singles(const std::vector<float>& values) {
 class ExporterTest : public ::testing::Test {
 protected:
     ExporterTest() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::random_device random;
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("idb-exporters-" + std::string(info->name()) + "-" + std::to_string(random()));
-        std::filesystem::create_directories(folder_);
         // The exporters keep their last item for the life of the process.
         idb::CurrentMaterial() = {};
         idb::CurrentWeapon() = {};
@@ -132,10 +127,6 @@ protected:
         idb::CurrentQuickItem() = {};
         idb::CurrentQuestItem() = {};
         idb::CurrentLootItem() = {};
-    }
-    ~ExporterTest() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
     }
 
     // Runs the exporter over one category block (its header and `records`)
@@ -152,7 +143,7 @@ protected:
             in.Open(database);
             in.ReadCategoryHeader();
             idb::TableWriter out(separator);
-            out.Create(folder_, table);
+            out.Create(folder_.path(), table);
             if (yield) idb::ExportMaterials(in, out, yield);
             else exporter(in, out);
             out.Close();
@@ -179,7 +170,7 @@ protected:
     long long Consumed() const { return consumed_; }
 
 private:
-    std::filesystem::path folder_;
+    idb::testing::TempDir folder_{"idb-exporters"};
     int runs_ = 0;
     long long consumed_ = 0;
 };

@@ -23,34 +23,15 @@
 #include "export/table_writer.h"
 #include "export/weapons.h"
 #include "tests/support/idb_builder.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using idb::testing::Le32;
 using idb::testing::ReadFile;
+using idb::testing::TempDir;
 using idb::testing::WriteFile;
 
-// A folder of its own per test, removed afterwards.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::random_device random;
-        path_ = std::filesystem::temp_directory_path() /
-                ("idb-format-" + std::string(info->name()) + "-" + std::to_string(random()));
-        std::filesystem::create_directories(path_);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // -------------------------------------------------------------------------
 // FormatLong, FormatByte
@@ -275,22 +256,22 @@ TEST(FlagDigits, DigitsFlagStringAndShopCellsAgree) {
         {-32, minus32, "\t\t\t\t\t"},
         {std::numeric_limits<std::int32_t>::min(), bit31, "\t\t\t\t\t"},
     };
-    ScratchFolder folder;
+    TempDir folder("idb-format");
     for (const FlagCase& c : cases) {
         SCOPED_TRACE(c.value);
         const std::string digits = idb::ToBitDigits(c.value);
         EXPECT_EQ(digits, c.digits);
-        const std::string flags = FlagStringOf(c.value, folder.Path());
+        const std::string flags = FlagStringOf(c.value, folder.path());
         EXPECT_EQ(flags, Reversed(digits));
-        EXPECT_EQ(ShopCellsOf(flags, folder.Path()), c.cells);
+        EXPECT_EQ(ShopCellsOf(flags, folder.path()), c.cells);
     }
 }
 
 TEST(FlagDigits, FlagCharacterKIsBitKMinusOne) {
-    ScratchFolder folder;
+    TempDir folder("idb-format");
     for (int bit = 0; bit < 32; ++bit) {
         const auto value = static_cast<std::int32_t>(1u << bit);
-        const std::string flags = FlagStringOf(value, folder.Path());
+        const std::string flags = FlagStringOf(value, folder.path());
         ASSERT_GE(flags.size(), 8u);
         ASSERT_GT(flags.size(), static_cast<std::size_t>(bit)) << bit;
         for (std::size_t k = 0; k < flags.size(); ++k) {
@@ -309,8 +290,8 @@ TEST(FlagCells, OnlyTheDigitOneMarksAShop) {
         {"x1y1z", "\t1\t\t1\t\t"},
         {"000001111", "\t\t\t\t\t"},
     };
-    ScratchFolder folder;
-    for (const auto& [flags, cells] : cases) EXPECT_EQ(ShopCellsOf(flags, folder.Path()), cells) << flags;
+    TempDir folder("idb-format");
+    for (const auto& [flags, cells] : cases) EXPECT_EQ(ShopCellsOf(flags, folder.path()), cells) << flags;
 }
 
 // -------------------------------------------------------------------------
@@ -436,14 +417,14 @@ TEST(HeaderTexts, LootItemsSayMaterialInColumnEleven) {
 }
 
 TEST(HeaderTexts, WriteHeaderEndsTheSecondLine) {
-    ScratchFolder folder;
+    TempDir folder("idb-format");
     {
         idb::TableWriter out;
-        out.Create(folder.Path(), "Loot.txt");
+        out.Create(folder.path(), "Loot.txt");
         out.WriteHeader(idb::LootItemsHeader());
         out.Close();
     }
-    const std::string file = ReadFile(folder.Path() / "Loot.txt");
+    const std::string file = ReadFile(folder.path() / "Loot.txt");
     EXPECT_EQ(file, idb::LootItemsHeader() + "\r\n");
     EXPECT_EQ(file.substr(file.size() - 15), "\tFigure Names\r\n");
 }

@@ -16,6 +16,7 @@
 
 #include "export/conversion_error.h"
 #include "tests/support/idb_builder.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -25,18 +26,6 @@ using idb::testing::SingleBytes;
 
 class IdbReaderTest : public ::testing::Test {
 protected:
-    IdbReaderTest() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::random_device random;
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("idb-reader-" + std::string(info->name()) + "-" + std::to_string(random()));
-        std::filesystem::create_directories(folder_);
-    }
-    ~IdbReaderTest() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-
     // Writes the bytes to a fresh file and returns its path.
     std::filesystem::path File(std::string_view bytes) {
         const auto path = folder_ / ("db" + std::to_string(++files_) + ".idb");
@@ -45,10 +34,10 @@ protected:
     }
     void Open(idb::IdbReader& in, std::string_view bytes) { in.Open(File(bytes)); }
 
-    const std::filesystem::path& Folder() const { return folder_; }
+    const std::filesystem::path& Folder() const { return folder_.path(); }
 
 private:
-    std::filesystem::path folder_;
+    idb::testing::TempDir folder_{"idb-reader"};
     int files_ = 0;
 };
 

@@ -13,34 +13,15 @@
 
 #include "export/conversion_error.h"
 #include "tests/support/idb_builder.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using idb::testing::ReadFile;
+using idb::testing::TempDir;
 using idb::testing::WriteFile;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        path_ = fs::temp_directory_path() /
-                ("idb-writer-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-    fs::path operator/(const char* name) const { return path_ / name; }
-
-private:
-    fs::path path_;
-};
 
 template <typename F>
 std::optional<idb::ConversionError> CatchConversionError(F&& f) {
