@@ -16,7 +16,7 @@ if [[ $# -ne 1 ]]; then
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
-host=$build/dialog_host.exe
+host=$build/tests/e2e/dialog_host.exe
 driver=$build/tests/e2e/ui_driver.exe
 work=$build/e2e-dialogs
 shots=$work/screenshots

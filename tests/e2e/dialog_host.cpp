@@ -24,18 +24,9 @@
 
 #include "dialogs/cls_dialog.h"
 #include "dialogs/cls_dialog_win.h"
+#include "tests/e2e/win_text.h"
 
 namespace {
-
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length, nullptr,
-                        nullptr);
-    return out;
-}
 
 std::wstring Hex(std::uint32_t value) {
     wchar_t text[16];

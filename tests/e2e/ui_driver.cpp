@@ -48,6 +48,7 @@
 #include <vector>
 
 #include "shell/resource_ids.h"
+#include "tests/e2e/win_text.h"
 
 namespace {
 
@@ -72,24 +73,6 @@ struct StepError {
 [[noreturn]] void BadScript(const std::wstring& message) { throw StepError{kExitBadScript, message}; }
 
 // ---- Text and output ----------------------------------------------------
-
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length, nullptr,
-                        nullptr);
-    return out;
-}
-
-std::wstring FromUtf8(const std::string& text) {
-    if (text.empty()) return {};
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
-    return out;
-}
 
 // WriteFile, not wprintf: the C runtime would squeeze the text through code page 1252.
 void Print(const std::wstring& line) {
