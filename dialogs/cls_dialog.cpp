@@ -137,13 +137,13 @@ void ClsDialog::InitOFN() {
 
 void ClsDialog::ShowOpen() {
     InitOFN();
-    lastResult_ = platform_.GetOpenFileName(fileRecord_);
+    lastResult_ = platform_.OpenFileDialog(fileRecord_);
     TakeFileResult(lastResult_, fileRecord_, cancelError_, fileName_, fileTitle_);
 }
 
 void ClsDialog::ShowSave() {
     InitOFN();
-    lastResult_ = platform_.GetSaveFileName(fileRecord_);
+    lastResult_ = platform_.SaveFileDialog(fileRecord_);
     TakeFileResult(lastResult_, fileRecord_, cancelError_, fileName_, fileTitle_);
 }
 

@@ -163,8 +163,8 @@ public:
     // Shows the file-open (or save) dialog over the record; the system writes
     // the chosen path and title into record.file and record.fileTitle.
     // Returns the system's result: non-zero when a file was confirmed.
-    virtual int GetOpenFileName(FileDialogRecord& record) = 0;
-    virtual int GetSaveFileName(FileDialogRecord& record) = 0;
+    virtual int OpenFileDialog(FileDialogRecord& record) = 0;
+    virtual int SaveFileDialog(FileDialogRecord& record) = 0;
     // Shows the folder dialog. Returns the 260-character path buffer of the
     // choice, or nothing when cancelled or the choice has no file-system path.
     virtual std::optional<std::wstring> BrowseForFolder(const FolderDialogRecord& record) = 0;

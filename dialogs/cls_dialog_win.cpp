@@ -12,16 +12,14 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <winspool.h>
-// commdlg.h maps these names to its A/W functions; here they are the
-// DialogPlatform members.
-#undef GetOpenFileName
-#undef GetSaveFileName
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <new>
 #include <vector>
+
+#include "win/scoped_win.h"
 
 namespace dlg {
 
@@ -38,35 +36,6 @@ static_assert(sizeof(CHOOSEFONTW) == 60, "the 32-bit font dialog record is 60 by
 static_assert(sizeof(PRINTDLGW) == 66, "the 32-bit printer dialog record is 66 bytes, packed");
 #endif
 static_assert(sizeof(DEVNAMES) == 4 * sizeof(WCHAR), "the device-names header is four characters wide");
-
-// An item id list the shell allocated with the COM task allocator.
-class ScopedIdList {
-public:
-    explicit ScopedIdList(LPITEMIDLIST list) noexcept : list_(list) {}
-    ScopedIdList(const ScopedIdList&) = delete;
-    ScopedIdList& operator=(const ScopedIdList&) = delete;
-    ~ScopedIdList() { CoTaskMemFree(list_); }  // accepts null
-    LPITEMIDLIST Get() const noexcept { return list_; }
-
-private:
-    LPITEMIDLIST list_;
-};
-
-// Enters a single-threaded apartment on the calling thread and leaves it
-// again. Entering twice is harmless (S_FALSE, balanced by our own leave); a
-// thread already in the multithreaded apartment is left as it is.
-class ScopedCom {
-public:
-    ScopedCom() noexcept : entered_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ScopedCom(const ScopedCom&) = delete;
-    ScopedCom& operator=(const ScopedCom&) = delete;
-    ~ScopedCom() {
-        if (entered_) CoUninitialize();
-    }
-
-private:
-    bool entered_;
-};
 
 // shell32 export 162: turns a path into an item id list without touching the
 // disk; an empty path gives the desktop. It is exported only by number.
@@ -111,82 +80,6 @@ constexpr WORD kObjectPropertiesOrdinal = 178;
 
 HWND AsWindow(std::intptr_t handle) { return reinterpret_cast<HWND>(handle); }
 
-// A window's display context, released on the way out.
-class ScopedWindowDC {
-public:
-    explicit ScopedWindowDC(HWND window) noexcept : window_(window), dc_(GetDC(window)) {}
-    ScopedWindowDC(const ScopedWindowDC&) = delete;
-    ScopedWindowDC& operator=(const ScopedWindowDC&) = delete;
-    ~ScopedWindowDC() {
-        if (dc_ != nullptr) ReleaseDC(window_, dc_);
-    }
-    HDC Get() const noexcept { return dc_; }
-
-private:
-    HWND window_;
-    HDC dc_;
-};
-
-// A GDI object we made (a font), deleted on the way out.
-class ScopedGdiObject {
-public:
-    explicit ScopedGdiObject(HGDIOBJ object) noexcept : object_(object) {}
-    ScopedGdiObject(const ScopedGdiObject&) = delete;
-    ScopedGdiObject& operator=(const ScopedGdiObject&) = delete;
-    ~ScopedGdiObject() {
-        if (object_ != nullptr) DeleteObject(object_);
-    }
-    HGDIOBJ Get() const noexcept { return object_; }
-
-private:
-    HGDIOBJ object_;
-};
-
-// Selects an object into a context and puts the old one back, so the object
-// can be deleted after: a selected object cannot.
-class ScopedSelect {
-public:
-    ScopedSelect(HDC dc, HGDIOBJ object) noexcept : dc_(dc), old_(SelectObject(dc, object)) {}
-    ScopedSelect(const ScopedSelect&) = delete;
-    ScopedSelect& operator=(const ScopedSelect&) = delete;
-    ~ScopedSelect() {
-        if (old_ != nullptr) SelectObject(dc_, old_);  // null: the select failed (not a region)
-    }
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
-};
-
-// A printer's device or information context the printer dialog made on request.
-class ScopedCreatedDC {
-public:
-    explicit ScopedCreatedDC(HDC dc) noexcept : dc_(dc) {}
-    ScopedCreatedDC(const ScopedCreatedDC&) = delete;
-    ScopedCreatedDC& operator=(const ScopedCreatedDC&) = delete;
-    ~ScopedCreatedDC() {
-        if (dc_ != nullptr) DeleteDC(dc_);
-    }
-
-private:
-    HDC dc_;
-};
-
-class ScopedIcon {
-public:
-    ScopedIcon() = default;
-    ScopedIcon(const ScopedIcon&) = delete;
-    ScopedIcon& operator=(const ScopedIcon&) = delete;
-    ~ScopedIcon() {
-        if (icon_ != nullptr) DestroyIcon(icon_);
-    }
-    HICON Get() const noexcept { return icon_; }
-    HICON* Out() noexcept { return &icon_; }
-
-private:
-    HICON icon_ = nullptr;
-};
-
 // A movable global memory block. The printer dialog may reallocate the
 // blocks it is given, so after the call we own whatever the record names.
 class ScopedGlobal {
@@ -222,21 +115,6 @@ public:
 private:
     HGLOBAL block_;
     T* data_;
-};
-
-class ScopedPrinter {
-public:
-    ScopedPrinter() = default;
-    ScopedPrinter(const ScopedPrinter&) = delete;
-    ScopedPrinter& operator=(const ScopedPrinter&) = delete;
-    ~ScopedPrinter() {
-        if (printer_ != nullptr) ClosePrinter(printer_);
-    }
-    HANDLE Get() const noexcept { return printer_; }
-    HANDLE* Out() noexcept { return &printer_; }
-
-private:
-    HANDLE printer_ = nullptr;
 };
 
 // A fixed wide field filled from text, cut to leave room for the NUL.
@@ -375,19 +253,19 @@ public:
         }
     }
 
-    int GetOpenFileName(FileDialogRecord& record) override { return RunFileDialog(record, GetOpenFileNameW); }
-    int GetSaveFileName(FileDialogRecord& record) override { return RunFileDialog(record, GetSaveFileNameW); }
+    int OpenFileDialog(FileDialogRecord& record) override { return RunFileDialog(record, GetOpenFileNameW); }
+    int SaveFileDialog(FileDialogRecord& record) override { return RunFileDialog(record, GetSaveFileNameW); }
 
     std::optional<std::wstring> BrowseForFolder(const FolderDialogRecord& record) override {
-        if (!com_) com_ = std::make_unique<ScopedCom>();  // the shell's tree needs an apartment
-        ScopedIdList root(IdListFromPath(record.rootPath));
+        if (!com_) com_ = std::make_unique<w32::ScopedCom>();  // the shell's tree needs an apartment
+        w32::ScopedIdList root(IdListFromPath(record.rootPath));
 
         BROWSEINFOW info{};
         info.hwndOwner = reinterpret_cast<HWND>(record.owner);
         info.pidlRoot = root.Get();
         info.lpszTitle = OrNull(record.prompt);
         info.ulFlags = record.flags;
-        ScopedIdList chosen(SHBrowseForFolderW(&info));
+        w32::ScopedIdList chosen(SHBrowseForFolderW(&info));
         if (chosen.Get() == nullptr) return std::nullopt;
 
         std::wstring path(PathBufferSize, L'\0');
@@ -431,8 +309,8 @@ public:
     }
 
     std::intptr_t ExtractChosenIcon(const std::wstring& file, std::int32_t index, bool large) override {
-        ScopedIcon big;
-        ScopedIcon small;
+        w32::ScopedIcon big;
+        w32::ScopedIcon small;
         if (ExtractIconExW(file.c_str(), index, big.Out(), small.Out(), 1) == 0) return 0;
         HICON wanted = large ? big.Get() : small.Get();
         return wanted == nullptr ? 0 : reinterpret_cast<std::intptr_t>(CopyIcon(wanted));
@@ -486,7 +364,7 @@ public:
     }
 
     int FontDialog(FontDialogRecord& record) override {
-        ScopedWindowDC display(AsWindow(record.owner));
+        w32::ScopedWindowDC display(AsWindow(record.owner));
         LOGFONTW logFont = ToLogFont(record.font);
         CHOOSEFONTW choose{};
         choose.lStructSize = sizeof(choose);
@@ -509,11 +387,11 @@ public:
 
     std::optional<TextFace> FontFace(std::intptr_t owner, const FontRecord& font) override {
         const LOGFONTW logFont = ToLogFont(font);
-        ScopedGdiObject made(CreateFontIndirectW(&logFont));
+        w32::ScopedFont made(CreateFontIndirectW(&logFont));
         if (made.Get() == nullptr) return std::nullopt;
-        ScopedWindowDC display(AsWindow(owner));
+        w32::ScopedWindowDC display(AsWindow(owner));
         if (display.Get() == nullptr) return std::nullopt;
-        ScopedSelect selected(display.Get(), made.Get());
+        w32::ScopedSelect selected(display.Get(), made.Get());
         TextFace face;
         face.buffer.assign(FaceBufferSize, L'\0');
         face.length = GetTextFaceW(display.Get(), static_cast<int>(FaceBufferSize - 1), face.buffer.data());
@@ -521,7 +399,7 @@ public:
     }
 
     int PrinterDialog(PrinterDialogRecord& record) override {
-        ScopedWindowDC display(AsWindow(record.owner));
+        w32::ScopedWindowDC display(AsWindow(record.owner));
         ScopedGlobal deviceMode(sizeof(DEVMODEW));
         FillDeviceMode(deviceMode.Get(), record.deviceMode);
         ScopedGlobal deviceNames((record.deviceNames.driverOffset + record.deviceNames.text.size()) * sizeof(WCHAR));
@@ -540,7 +418,7 @@ public:
         // A printer context asked for with the flags: the object has no way to
         // hand it out. Without those flags the field is undefined on return.
         const bool madeContext = (print.Flags & (PD_RETURNDC | PD_RETURNIC)) != 0 && print.hDC != display.Get();
-        ScopedCreatedDC made(madeContext ? print.hDC : nullptr);
+        w32::ScopedCreatedDC made(madeContext ? print.hDC : nullptr);
         if (result == 0 || print.hDevMode == nullptr) return result;
 
         ScopedLock<DEVMODEW> mode(print.hDevMode);
@@ -563,7 +441,7 @@ public:
         std::vector<wchar_t> name(size, L'\0');
         if (!GetDefaultPrinterW(name.data(), &size)) return {std::nullopt, SystemMessage(GetLastError())};
 
-        ScopedPrinter printer;
+        w32::ScopedPrinter printer;
         if (!OpenPrinterW(name.data(), printer.Out(), nullptr)) return {std::nullopt, SystemMessage(GetLastError())};
         DWORD needed = 0;
         GetPrinterW(printer.Get(), 2, nullptr, 0, &needed);
@@ -628,7 +506,7 @@ private:
         return result;
     }
 
-    std::unique_ptr<ScopedCom> com_;
+    std::unique_ptr<w32::ScopedCom> com_;
 };
 
 }  // namespace

@@ -18,65 +18,20 @@
 #include "shell/conversion_command.h"
 #include "shell/main_window.h"
 #include "shell/resource_ids.h"
+#include "win/scoped_win.h"
 
 namespace idb::win {
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// Owners of Win32 handles: non-copyable, movable, closing quietly.
+// Owners of Win32 handles.
 
-template <typename Handle, typename Traits>
-class ScopedHandle {
-public:
-    ScopedHandle() = default;
-    explicit ScopedHandle(Handle handle) : handle_(handle) {}
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    ScopedHandle(ScopedHandle&& other) noexcept : handle_(std::exchange(other.handle_, Handle{})) {}
-    ScopedHandle& operator=(ScopedHandle&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            handle_ = std::exchange(other.handle_, Handle{});
-        }
-        return *this;
-    }
-    ~ScopedHandle() { Reset(); }
-
-    Handle Get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != Handle{}; }
-    void Reset() noexcept {
-        if (handle_ != Handle{}) Traits::Close(handle_);
-        handle_ = Handle{};
-    }
-
-private:
-    Handle handle_{};
-};
-
-struct GdiTraits {
-    static void Close(HGDIOBJ object) noexcept { DeleteObject(object); }
-};
-struct KernelTraits {
-    static void Close(HANDLE handle) noexcept { CloseHandle(handle); }
-};
-using ScopedFont = ScopedHandle<HFONT, GdiTraits>;
-using ScopedPen = ScopedHandle<HPEN, GdiTraits>;
-using ScopedKernelHandle = ScopedHandle<HANDLE, KernelTraits>;
-
-class ScopedScreenDc {
-public:
-    ScopedScreenDc() : dc_(GetDC(nullptr)) {}
-    ScopedScreenDc(const ScopedScreenDc&) = delete;
-    ScopedScreenDc& operator=(const ScopedScreenDc&) = delete;
-    ~ScopedScreenDc() {
-        if (dc_) ReleaseDC(nullptr, dc_);
-    }
-    HDC Get() const noexcept { return dc_; }
-
-private:
-    HDC dc_;
-};
+using w32::ScopedFont;
+using w32::ScopedKernelHandle;
+using w32::ScopedPen;
+using w32::ScopedSelect;
+using w32::ScopedWindowDC;
 
 class ScopedPaint {
 public:
@@ -89,19 +44,6 @@ public:
 private:
     HWND hwnd_;
     PAINTSTRUCT paint_{};
-};
-
-// Selects an object into a DC for one scope and puts the old one back.
-class ScopedSelect {
-public:
-    ScopedSelect(HDC dc, HGDIOBJ object) : dc_(dc), old_(SelectObject(dc, object)) {}
-    ScopedSelect(const ScopedSelect&) = delete;
-    ScopedSelect& operator=(const ScopedSelect&) = delete;
-    ~ScopedSelect() { SelectObject(dc_, old_); }
-
-private:
-    HDC dc_;
-    HGDIOBJ old_;
 };
 
 // ---------------------------------------------------------------------------
@@ -126,7 +68,7 @@ int ScreenDpi() {
     if (const auto forSystem = User32Function<GetDpiForSystemFunction>("GetDpiForSystem")) {
         return static_cast<int>(forSystem());
     }
-    const ScopedScreenDc screen;
+    const ScopedWindowDC screen(nullptr);
     const int dpi = screen.Get() ? GetDeviceCaps(screen.Get(), LOGPIXELSX) : 0;
     return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
 }

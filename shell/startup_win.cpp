@@ -7,26 +7,8 @@
 
 #include "shell/conversion_run.h"
 #include "shell/main_window_win.h"
+#include "win/scoped_win.h"
 
-namespace {
-
-// COM as a single-threaded apartment for the life of the program: the shell's
-// folder dialog needs it on the window's thread.
-class ScopedComApartment {
-public:
-    ScopedComApartment()
-        : entered_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
-    ScopedComApartment(const ScopedComApartment&) = delete;
-    ScopedComApartment& operator=(const ScopedComApartment&) = delete;
-    ~ScopedComApartment() {
-        if (entered_) CoUninitialize();
-    }
-
-private:
-    bool entered_;
-};
-
-}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     try {
@@ -38,7 +20,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         controls.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES;
         InitCommonControlsEx(&controls);
 
-        const ScopedComApartment com;
+        // The shell's folder dialog needs an apartment on the window's thread.
+        const w32::ScopedCom com;
         return idb::win::RunProgram(instance, showCommand);
     } catch (...) {
         // Only start-up can get here: the window procedures catch their own.

@@ -30,8 +30,8 @@ struct PropertiesCall {
 class FakePlatform : public dlg::DialogPlatform {
 public:
     std::wstring ModuleFolder() override { return L"C:\\P"; }
-    int GetOpenFileName(dlg::FileDialogRecord&) override { return 0; }
-    int GetSaveFileName(dlg::FileDialogRecord&) override { return 0; }
+    int OpenFileDialog(dlg::FileDialogRecord&) override { return 0; }
+    int SaveFileDialog(dlg::FileDialogRecord&) override { return 0; }
     std::optional<std::wstring> BrowseForFolder(const dlg::FolderDialogRecord&) override { return std::nullopt; }
 
     std::vector<dlg::ColorDialogRecord> colorRecords;

@@ -41,11 +41,11 @@ public:
     std::vector<FolderDialogRecord> folderRecords;
 
     std::wstring ModuleFolder() override { return moduleFolder; }
-    int GetOpenFileName(FileDialogRecord& record) override {
+    int OpenFileDialog(FileDialogRecord& record) override {
         openRecords.push_back(record);
         return Answer(record);
     }
-    int GetSaveFileName(FileDialogRecord& record) override {
+    int SaveFileDialog(FileDialogRecord& record) override {
         saveRecords.push_back(record);
         return Answer(record);
     }
@@ -171,7 +171,7 @@ TEST_F(ClsDialogTest, SecondOpenStartsWithTheFirstResultAndKeepsNoTail) {
 // A buffer with no NUL at all has no end to trust: the old value stays.
 TEST_F(ClsDialogTest, UnterminatedResultBufferIsNotTaken) {
     class UnterminatedTitle : public FakePlatform {
-        int GetOpenFileName(FileDialogRecord& record) override {
+        int OpenFileDialog(FileDialogRecord& record) override {
             WriteTerminated(record.file, L"C:\\z.idb");
             record.fileTitle.assign(FileBufferSize, L'z');
             return 1;

@@ -31,7 +31,7 @@ public:
     std::vector<dlg::FolderDialogRecord> folderRecords;
 
     std::wstring ModuleFolder() override { return L"/opt/idb"; }
-    int GetOpenFileName(dlg::FileDialogRecord& record) override {
+    int OpenFileDialog(dlg::FileDialogRecord& record) override {
         openRecords.push_back(record);
         const std::wstring answer = Next(files);
         if (answer.empty()) return 0;
@@ -39,7 +39,7 @@ public:
         record.file.resize(dlg::FileBufferSize, L'\0');
         return 1;
     }
-    int GetSaveFileName(dlg::FileDialogRecord&) override {
+    int SaveFileDialog(dlg::FileDialogRecord&) override {
         ADD_FAILURE() << "the command never saves";
         return 0;
     }
