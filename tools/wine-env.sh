@@ -88,6 +88,12 @@ drive() {
   local part=$1 steps=$work/$1.steps log=$work/$1.log status=0
   { echo "timeout 20000"; cat; } >"$steps"
   timeout -k 5 "$driver_limit" "$WINE" "$driver" "$(winpath "$steps")" >"$log" 2>&1 || status=$?
+  # A program Wine refused to start did nothing yet: one more go is safe.
+  if [[ $status -eq 1 ]] && grep -q 'FAILED: cannot start' "$log"; then
+    echo "    (Wine refused to start the program; trying the scenario once more)"
+    status=0
+    timeout -k 5 "$driver_limit" "$WINE" "$driver" "$(winpath "$steps")" >"$log" 2>&1 || status=$?
+  fi
   grep -v 'FS volume label and serial are not available' "$log" | sed 's/^/    /'
   case $status in
     0) ;;

@@ -593,9 +593,20 @@ private:
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
-        if (!CreateProcessW(exePath_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &info))
-            Fail(L"cannot start " + exePath_ + L" (error " + std::to_wstring(GetLastError()) + L")");
+        // Wine now and then fails a start with an internal error (1359);
+        // try again a few times before calling it a failure.
+        DWORD error = 0;
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (CreateProcessW(exePath_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info)) {
+                error = 0;
+                break;
+            }
+            error = GetLastError();
+            if (error != ERROR_INTERNAL_ERROR) break;
+            Sleep(500);
+        }
+        if (error != 0) Fail(L"cannot start " + exePath_ + L" (error " + std::to_wstring(error) + L")");
         CloseHandle(info.hThread);
         process_ = info.hProcess;
         pid_ = info.dwProcessId;
