@@ -69,5 +69,7 @@ private:
 
 // Quotes a path for a message, as UTF-8 on every platform.
 std::string QuotePath(const std::filesystem::path& path);
+// "0x1F3": how messages show byte offsets and byte values.
+std::string Hex(long long value);
 
 }  // namespace idb

@@ -14,14 +14,6 @@ namespace {
 // Large enough that a refill is rare, small enough that memory stays flat.
 constexpr std::size_t kBufferSize = 64 * 1024;
 
-std::string Hex(long long value) {
-    char digits[24] = "0x";
-    const auto result = std::to_chars(digits + 2, digits + sizeof digits, value, 16);
-    std::string text(digits, result.ptr);
-    for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c);
-    return text;
-}
-
 }  // namespace
 
 std::string QuotePath(const std::filesystem::path& path) {
@@ -31,6 +23,14 @@ std::string QuotePath(const std::filesystem::path& path) {
     text += '"';
     text.append(utf8.begin(), utf8.end());
     text += '"';
+    return text;
+}
+
+std::string Hex(long long value) {
+    char digits[24] = "0x";
+    const auto result = std::to_chars(digits + 2, digits + sizeof digits, value, 16);
+    std::string text(digits, result.ptr);
+    for (char& c : text) c = static_cast<char>(c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c);
     return text;
 }
 

@@ -1,7 +1,6 @@
 #include "shell/conversion_command.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -145,9 +144,7 @@ std::wstring DamagedText(const IdbFormatError& error) {
         separator = L", ";
     }
     if (error.Offset() >= 0) {
-        char hex[24];
-        std::snprintf(hex, sizeof hex, "0x%llX", static_cast<unsigned long long>(error.Offset()));
-        text += separator + L"смещение " + std::to_wstring(error.Offset()) + L" (" + Wide(hex) + L")";
+        text += separator + L"смещение " + std::to_wstring(error.Offset()) + L" (" + Wide(Hex(error.Offset())) + L")";
     }
     return text + L": " + DamageText(error.What()) + L".";
 }
