@@ -98,7 +98,7 @@ void IdbReader::Refill(std::size_t count) {
     }
 }
 
-void IdbReader::Fail(Damage damage, const std::string& problem) const {
+void IdbReader::Fail(Damage damage, const std::string& problem, long long at) const {
     std::string what;
     switch (reading_) {
         case Reading::FileHeader: what = "the file header"; break;
@@ -111,7 +111,7 @@ void IdbReader::Fail(Damage damage, const std::string& problem) const {
                    ", length " + std::to_string(fieldLength_) + ")";
             break;
     }
-    const long long offset = Offset();
+    const long long offset = at >= 0 ? at : Offset();
     throw IdbFormatError(damage, path_, offset,
                          problem + " at offset " + Hex(offset) + " (" + std::to_string(offset) + ") while reading " + what);
 }
@@ -199,11 +199,14 @@ void IdbReader::ReadRecordHeader() {
     ++recordNumber_;
     fieldNumber_ = 0;
     reading_ = Reading::RecordHeader;
+    const long long headerStart = Offset();
     ReadByte();
     std::int16_t sizeWord = ReadInteger();
     if (sizeWord < 0) {
         // Bit 15 would make CategoryPosition fall and the category never end.
-        Fail(Damage::BadSizeWord, "damaged record size word " + Hex(static_cast<std::uint16_t>(sizeWord)));
+        // Reported where the damaged header starts, as every other damage is.
+        Fail(Damage::BadSizeWord, "damaged record size word " + Hex(static_cast<std::uint16_t>(sizeWord)),
+             headerStart);
     }
     headerLength_ = 3;
     if (sizeWord > 256) {

@@ -84,7 +84,8 @@ private:
         if (end_ - next_ < count) Refill(count);
     }
     void Refill(std::size_t count);
-    [[noreturn]] void Fail(Damage damage, const std::string& problem) const;
+    // `at` is the offset to report when it is not the next byte's.
+    [[noreturn]] void Fail(Damage damage, const std::string& problem, long long at = -1) const;
 
     ScopedFile file_;
     std::filesystem::path path_;

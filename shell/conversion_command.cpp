@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <new>
 #include <string_view>
 #include <system_error>
 #include <type_traits>
@@ -197,7 +198,15 @@ void ConversionCommand::Run() {
     databasePath_ = dialog.FileName();
     if (databasePath_.empty()) return;
 
-    if (!CheckSignature(std::filesystem::path(databasePath_))) {
+    const std::filesystem::path database(databasePath_);
+    const SignatureCheck signature = InspectSignature(database);
+    if (signature.verdict == SignatureVerdict::CannotOpen) {
+        // A typed name that does not exist, a locked file: not "not a database".
+        platform_.ShowMessage(L"Не удалось открыть файл " + Quoted(database) + ReasonSuffix(signature.error) + L".",
+                              std::wstring(kErrorTitle), MessageStyle::StopOk);
+        return;
+    }
+    if (signature.verdict == SignatureVerdict::NotDatabase) {
         platform_.ShowMessage(std::wstring(kNotDatabase), std::wstring(kErrorTitle), MessageStyle::StopOk);
         return;
     }
@@ -217,7 +226,7 @@ void ConversionCommand::Run() {
         ConversionSettings settings;
         settings.decimalSeparator = separator;
         settings.yield = [this] { platform_.PumpMessages(); };
-        ConvertDatabase(std::filesystem::path(databasePath_), std::filesystem::path(outputFolder_), settings);
+        ConvertDatabase(database, std::filesystem::path(outputFolder_), settings);
     } catch (const EndRequested&) {
         // The window is closing: the tables stay as far as written and
         // nothing more is shown.
@@ -238,6 +247,11 @@ std::wstring CompletionText(std::uint32_t elapsedMs, const std::string& decimalS
 }
 
 std::wstring FailureText(const std::exception& error) {
+    if (dynamic_cast<const NotDatabaseError*>(&error)) return std::wstring(kNotDatabase);
+    if (const auto* same = dynamic_cast<const TableIsDatabaseError*>(&error)) {
+        return L"Таблица " + Quoted(same->Path()) + L" оказалась бы самой базой данных " + Quoted(same->Database()) +
+               L" и уничтожила бы её. Выберите другую папку. Ничего не записано.";
+    }
     if (const auto* damaged = dynamic_cast<const IdbFormatError*>(&error)) return DamagedText(*damaged);
     if (const auto* failure = dynamic_cast<const ConversionError*>(&error)) {
         const std::wstring reason = ReasonSuffix(failure->Code()) + L".";
@@ -250,7 +264,14 @@ std::wstring FailureText(const std::exception& error) {
             case FailureKind::DamagedDatabase: return L"Файл " + Quoted(failure->Path()) + L" повреждён.";
         }
     }
-    return L"Ошибка преобразования: " + Wide(error.what());
+    if (dynamic_cast<const std::bad_alloc*>(&error)) return L"Недостаточно памяти.";
+    if (const auto* system = dynamic_cast<const std::filesystem::filesystem_error*>(&error)) {
+        std::wstring text = L"Ошибка файловой системы";
+        if (!system->path1().empty()) text += L", файл " + Quoted(system->path1());
+        return text + ReasonSuffix(system->code()) + L".";
+    }
+    // Nothing the program expects: a Russian sentence, and the detail for whoever investigates.
+    return L"Непредвиденная ошибка. Техническая информация: " + Wide(error.what());
 }
 
 }  // namespace idb

@@ -80,6 +80,8 @@ std::wstring CompletionText(std::uint32_t elapsedMs, const std::string& decimalS
 
 // A conversion failure worded for the user in Russian, naming the file and
 // the reason (and for a damaged database the category, record and offset).
+// What the program cannot foresee gets a generic Russian sentence followed
+// by the technical detail.
 std::wstring FailureText(const std::exception& error);
 
 }  // namespace idb

@@ -1,5 +1,12 @@
 #include "shell/conversion_run.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+#include "export/file_io.h"
+#include "shell/same_file.h"
+
 #include "export/armors.h"
 #include "export/conversion_error.h"
 #include "export/idb_reader.h"
@@ -38,7 +45,70 @@ void RunExporter(int category, IdbReader& in, TableWriter& out, const Conversion
     }
 }
 
+// A folder cannot be a database. Said before opening: fopen accepts a folder
+// on POSIX systems and only the first read fails, without a reason worth showing.
+void RefuseFolder(const std::filesystem::path& databasePath) {
+    std::error_code error;
+    if (std::filesystem::is_directory(databasePath, error)) {
+        const std::error_code reason = std::make_error_code(std::errc::is_a_directory);
+        throw ConversionError(FailureKind::OpenDatabase, databasePath,
+                              "cannot open " + QuotePath(databasePath) + ": " + reason.message(), reason);
+    }
+}
+
+// The first byte, read on the run's own stream: a pipe can be read only once.
+void CheckFirstByte(IdbReader& in) {
+    std::uint8_t first = 0;
+    try {
+        first = in.ReadByte();
+    } catch (const IdbFormatError& error) {
+        if (error.What() != Damage::EndOfData) throw;
+        throw NotDatabaseError(in.Path(), "the file is empty");
+    }
+    if (first != 1) throw NotDatabaseError(in.Path(), "its first byte is " + Hex(first) + ", not 0x1");
+}
+
+void RefuseTablesThatAreTheDatabase(const std::filesystem::path& databasePath,
+                                    const std::filesystem::path& outputFolder) {
+    for (const CategoryInfo& info : Categories()) {
+        const std::filesystem::path table =
+            outputFolder / std::filesystem::path(std::u8string(info.tableName.begin(), info.tableName.end()));
+        if (SameFile(table, databasePath)) throw TableIsDatabaseError(table, databasePath);
+    }
+}
+
+void CreateOutputFolder(const std::filesystem::path& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        throw ConversionError(FailureKind::CreateFolder, folder,
+                              "cannot create folder " + QuotePath(folder) + ": " + error.message(), error);
+    }
+}
+
 }  // namespace
+
+SignatureCheck InspectSignature(const std::filesystem::path& path) {
+    SignatureCheck check;
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        check.error = std::make_error_code(std::errc::is_a_directory);
+        return check;
+    }
+    ScopedFile file = OpenForRead(path, error);
+    if (!file) {
+        check.error = error;
+        return check;
+    }
+    errno = 0;
+    const int first = std::fgetc(file.Get());
+    if (first == EOF && std::ferror(file.Get())) {
+        check.error = std::error_code(errno ? errno : EIO, std::generic_category());
+        return check;
+    }
+    check.verdict = first == 1 ? SignatureVerdict::Database : SignatureVerdict::NotDatabase;
+    return check;
+}
 
 const std::array<CategoryInfo, kCategoryCount>& Categories() {
     static const std::array<CategoryInfo, kCategoryCount> categories = {{
@@ -67,8 +137,13 @@ ConversionSummary ConvertDatabase(const std::filesystem::path& databasePath,
                                   const ConversionSettings& settings) {
     RunningGuard guard;
     ConversionSummary summary;
+    RefuseFolder(databasePath);
     IdbReader in;
     in.Open(databasePath);
+    // Everything that can refuse the run comes before the first table.
+    CheckFirstByte(in);
+    RefuseTablesThatAreTheDatabase(databasePath, outputFolder);
+    if (settings.createOutputFolder) CreateOutputFolder(outputFolder);
     for (int category = 0; category < kCategoryCount; ++category) {
         const CategoryInfo& info = Categories()[static_cast<std::size_t>(category)];
         TableWriter out(settings.decimalSeparator);
@@ -78,7 +153,8 @@ ConversionSummary ConvertDatabase(const std::filesystem::path& databasePath,
             if (category == 0) {
                 out.Create(outputFolder, info.tableName);
                 out.WriteHeader(ExportHeaders()[0]);
-                in.ReadFileHeader();
+                // The rest of the file header: its first byte was the signature.
+                in.ReadLong();
                 in.ReadCategoryHeader();
             } else {
                 in.ReadCategoryHeader();

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "export/conversion_error.h"
 #include "export/materials.h"
 
 namespace idb {
@@ -28,16 +29,65 @@ struct ConversionSettings {
     std::string decimalSeparator = ".";
     // Called once per materials field; may throw to stop the run.
     YieldHook yield;
+    // Create the output folder (and its parents) when missing, once the
+    // database has passed its checks, so that a refused run leaves nothing.
+    bool createOutputFolder = false;
 };
+
+// The database's first byte is not 1, or it has none: nothing was written.
+class NotDatabaseError : public ConversionError {
+public:
+    NotDatabaseError(const std::filesystem::path& path, const std::string& problem)
+        : ConversionError(FailureKind::DamagedDatabase, path, QuotePath(path) + " is not an items database: " + problem),
+          problem_(problem) {}
+    // "the file is empty", "its first byte is 0x41, not 0x1".
+    const std::string& Problem() const noexcept { return problem_; }
+
+private:
+    std::string problem_;
+};
+
+// A table the run would create is the database itself (by name, hard link
+// or symbolic link): creating it would destroy the database, so nothing was
+// written. Path() is the table's path.
+class TableIsDatabaseError : public ConversionError {
+public:
+    TableIsDatabaseError(const std::filesystem::path& table, const std::filesystem::path& database)
+        : ConversionError(FailureKind::CreateTable, table,
+                          "the table " + QuotePath(table) + " would be the database " + QuotePath(database) +
+                              " itself: nothing was written"),
+          database_(database) {}
+    const std::filesystem::path& Database() const noexcept { return database_; }
+
+private:
+    std::filesystem::path database_;
+};
+
+// What the first byte of a file says, read apart from any run: the window's
+// command checks it before it asks for the output folder.
+enum class SignatureVerdict {
+    Database,     // the first byte is 1
+    NotDatabase,  // the file was read: empty, or another first byte
+    CannotOpen,   // missing, locked, a folder, unreadable: see `error`
+};
+struct SignatureCheck {
+    SignatureVerdict verdict = SignatureVerdict::CannotOpen;
+    std::error_code error;  // the system's reason for CannotOpen
+};
+SignatureCheck InspectSignature(const std::filesystem::path& path);
 
 struct ConversionSummary {
     std::array<long long, kCategoryCount> rows{};
 };
 
 // Converts `databasePath` into the six tables in `outputFolder`, replacing
-// tables of the same names. Throws ConversionError on the first failure: the
-// table being written keeps what was written, earlier tables stay. A second
-// call while one is running (from inside the yield hook) is refused.
+// tables of the same names. The database is opened once and its first byte
+// checked on that stream, so a pipe works; a folder, a file that is not a
+// database (NotDatabaseError) and a table that would be the database itself
+// (TableIsDatabaseError) are refused before anything is written. Throws
+// ConversionError on the first failure: the table being written keeps what
+// was written, earlier tables stay. A second call while one is running (from
+// inside the yield hook) is refused.
 ConversionSummary ConvertDatabase(const std::filesystem::path& databasePath,
                                   const std::filesystem::path& outputFolder,
                                   const ConversionSettings& settings = {});

@@ -7,11 +7,14 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <new>
 #include <functional>
 #include <memory>
 #include <system_error>
 
 #include "export/conversion_error.h"
+#include "shell/conversion_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -182,7 +185,32 @@ TEST(FailureText, NamesTheFileAndTheReason) {
     EXPECT_EQ(idb::FailureText(ConversionError(FailureKind::WriteTable, "Armors.txt", "x")),
               L"Не удалось записать файл «Armors.txt».");
     EXPECT_EQ(idb::FailureText(ConversionError(FailureKind::Busy, {}, "x")), L"Преобразование уже выполняется.");
-    EXPECT_EQ(idb::FailureText(std::runtime_error("нет памяти")), L"Ошибка преобразования: нет памяти");
+}
+
+// What the core does not foresee still reaches the user in Russian.
+TEST(FailureText, EveryFailureIsWordedInRussian) {
+    const auto code = [](std::errc value) { return std::make_error_code(value); };
+    struct Case {
+        std::function<std::wstring()> text;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {[] { return idb::FailureText(idb::NotDatabaseError("a.idb", "the file is empty")); }, kNotDatabase},
+        {[] { return idb::FailureText(idb::TableIsDatabaseError(fs::path("out") / "Armors.txt", "Armors.txt")); },
+         L"Таблица «" + (fs::path("out") / "Armors.txt").wstring() +
+             L"» оказалась бы самой базой данных «Armors.txt» и уничтожила бы её. Выберите другую папку. "
+             L"Ничего не записано."},
+        {[] { return idb::FailureText(std::bad_alloc()); }, L"Недостаточно памяти."},
+        {[&] {
+             return idb::FailureText(fs::filesystem_error("x", "Вывод", code(std::errc::permission_denied)));
+         },
+         L"Ошибка файловой системы, файл «Вывод»: доступ запрещён."},
+        {[&] { return idb::FailureText(fs::filesystem_error("x", code(std::errc::io_error))); },
+         L"Ошибка файловой системы: ошибка ввода-вывода."},
+        {[] { return idb::FailureText(std::runtime_error("vector::reserve")); },
+         L"Непредвиденная ошибка. Техническая информация: vector::reserve"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.text(), c.expected);
 }
 
 TEST(FailureText, DamagedDatabaseSaysWhere) {
@@ -214,7 +242,7 @@ TEST_F(ConversionCommandTest, CancelledFileDialogEndsQuietly) {
 }
 
 TEST_F(ConversionCommandTest, FileWithoutTheSignatureIsRefused) {
-    platform.dialogs.files = {FileWith("text.idb", "A\x01\x02").wstring(), (Out() / "missing.idb").wstring(),
+    platform.dialogs.files = {FileWith("text.idb", "A\x01\x02").wstring(), FileWith("zero.idb", std::string(1, '\0')).wstring(),
                               FileWith("empty.idb", "").wstring()};
     for (int i = 0; i < 3; ++i) command.Run();
     ASSERT_EQ(platform.messages.size(), 3u);
@@ -225,6 +253,59 @@ TEST_F(ConversionCommandTest, FileWithoutTheSignatureIsRefused) {
     }
     EXPECT_TRUE(platform.dialogs.folderRecords.empty());
     EXPECT_TRUE(OutputEmpty());
+}
+
+// A name typed into the file dialog that does not exist, or a folder, is no
+// "not a database": the message names the file and the system's reason.
+TEST_F(ConversionCommandTest, FileThatCannotBeOpenedIsNamedWithTheReason) {
+    const fs::path missing = Out() / "missing.idb";
+    const fs::path folder = Out() / "folder.idb";
+    fs::create_directory(folder);
+    platform.dialogs.files = {missing.wstring(), folder.wstring()};
+    command.Run();
+    command.Run();
+    ASSERT_EQ(platform.messages.size(), 2u);
+    EXPECT_EQ(platform.messages[0].text, L"Не удалось открыть файл «" + missing.wstring() + L"»: файл или папка не найдены.");
+    EXPECT_EQ(platform.messages[1].text, L"Не удалось открыть файл «" + folder.wstring() + L"»: это папка.");
+    for (const Message& message : platform.messages) {
+        EXPECT_EQ(message.title, L"Ошибка");
+        EXPECT_EQ(message.style, MessageStyle::StopOk);
+    }
+    EXPECT_TRUE(platform.dialogs.folderRecords.empty());
+    EXPECT_TRUE(platform.enables.empty());
+}
+
+// The database chosen inside the output folder under a table's name: the
+// run refuses before the first table, so the database survives.
+TEST_F(ConversionCommandTest, DatabaseThatWouldBeOverwrittenByATableIsKept) {
+    const std::string sample = [&] {
+        std::ifstream in(Sample(), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    const fs::path named = Out() / "QuickItems.txt";
+    fs::copy_file(Sample(), named);
+    const fs::path linked = FileWith("linked.idb", sample);
+    fs::create_directory(Out() / "linked");
+    fs::create_hard_link(linked, Out() / "linked" / "Materials.txt");
+    platform.dialogs.files = {named.wstring(), linked.wstring()};
+    platform.dialogs.folders = {Out().wstring(), (Out() / "linked").wstring()};
+    command.Run();
+    command.Run();
+
+    ASSERT_EQ(platform.messages.size(), 4u);
+    for (const Message* message : {&platform.messages[1], &platform.messages[3]}) {
+        EXPECT_THAT(message->text, ::testing::HasSubstr(L"оказалась бы самой базой данных"));
+        EXPECT_THAT(message->text, ::testing::EndsWith(L"Ничего не записано."));
+        EXPECT_EQ(message->title, L"Ошибка");
+        EXPECT_TRUE(message->controlsEnabled);
+    }
+    EXPECT_THAT(platform.messages[1].text, ::testing::StartsWith(L"Таблица «" + named.wstring() + L"»"));
+    for (const fs::path& database : {named, linked}) {
+        std::ifstream in(database, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), sample) << database;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(Out()), fs::directory_iterator()), 2) << "only the two databases";
+    EXPECT_FALSE(command.Running());
 }
 
 TEST_F(ConversionCommandTest, PromptThenCancelledFolderDialogEndsQuietly) {

@@ -15,8 +15,10 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "export/conversion_error.h"
@@ -576,10 +578,11 @@ TEST(DamagedDatabase, SizeWordWithBitFifteenStopsTheRun) {
         EXPECT_TRUE(Contains(message, hex)) << message;
         EXPECT_TRUE(Contains(message, "weapons category, record 2:")) << message;
         EXPECT_TRUE(Contains(message, idb::QuotePath(dir / "Items.idb"))) << message;
-        // Just past the size word of the second weapon.
+        // Where the header of the second weapon starts, not after its size word.
         const long long recordStart = 5 + 5 + static_cast<long long>(materials.size()) + 5 +
                                       static_cast<long long>(SampleWeapon(0).Bytes().size());
-        EXPECT_EQ(error->Offset(), recordStart + 3);
+        EXPECT_EQ(error->Offset(), recordStart);
+        EXPECT_TRUE(Contains(message, "at offset " + idb::Hex(recordStart) + " (")) << message;
         EXPECT_EQ(ReadFile(out / "Materials.txt"), Through(Expected(0), 1));
         EXPECT_EQ(ReadFile(out / "Weapons.txt"), Through(Expected(1), 1));
         ExpectAbsent(out, 2);
@@ -636,4 +639,128 @@ TEST(FileFailures, FullDiskStopsTheRunAtTheTableThatDidNotFit) {
     ExpectTablesAsSample(out.path(), 0, 2);
     ExpectAbsent(out.path(), 3);
     EXPECT_FALSE(idb::ConversionRunning());
+}
+
+// ---------------------------------------------------------------------------
+// What is refused before anything is written
+
+TEST(Refusals, FileThatIsNotADatabaseWritesNothing) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"empty", "", "the file is empty"},
+        {"text", "A plain text", "its first byte is 0x41, not 0x1"},
+        {"zero", std::string("\0\x01\x02", 3), "its first byte is 0x0, not 0x1"},
+        {"almost", "\x02" + ReadFile(SamplePath()).substr(1), "its first byte is 0x2, not 0x1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        WriteFile(dir / "db.idb", c.bytes);
+        idb::ConversionSettings settings;
+        settings.createOutputFolder = true;
+        const auto error =
+            Catch<idb::NotDatabaseError>([&] { idb::ConvertDatabase(dir / "db.idb", dir / "out", settings); });
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->Problem(), c.problem);
+        EXPECT_EQ(error->Path(), dir / "db.idb");
+        EXPECT_FALSE(fs::exists(dir / "out")) << "the folder is created only for a run that can go ahead";
+        EXPECT_EQ(ReadFile(dir / "db.idb"), c.bytes);
+        EXPECT_FALSE(idb::ConversionRunning());
+    }
+}
+
+TEST(Refusals, FolderGivenAsTheDatabaseIsReportedWithTheReason) {
+    TempDir dir;
+    fs::create_directory(dir / "Items.idb");
+    const auto error = Catch<idb::ConversionError>([&] { idb::ConvertDatabase(dir / "Items.idb", dir.path()); });
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->Kind(), idb::FailureKind::OpenDatabase);
+    EXPECT_EQ(error->Code(), std::errc::is_a_directory);
+    EXPECT_TRUE(Contains(error->what(), error->Code().message())) << error->what();
+    ExpectAbsent(dir.path(), 0);
+}
+
+// A table of the run that is the database itself, reached by every road a
+// file system offers: the same name, a hard link, a symbolic link either way.
+TEST(Refusals, TableThatIsTheDatabaseItselfWritesNothing) {
+    struct Case {
+        const char* name;
+        void (*arrange)(const fs::path& db, const fs::path& out);
+        fs::path (*database)(const fs::path& db, const fs::path& out);
+        const char* table;
+    };
+    const Case cases[] = {
+        {"named like a table", [](const fs::path& db, const fs::path& out) { fs::copy_file(db, out / "Armors.txt"); },
+         [](const fs::path&, const fs::path& out) { return out / "Armors.txt"; }, "Armors.txt"},
+        {"named like the first table",
+         [](const fs::path& db, const fs::path& out) { fs::copy_file(db, out / "Materials.txt"); },
+         [](const fs::path&, const fs::path& out) { return out / "." / "Materials.txt"; }, "Materials.txt"},
+        {"hard link", [](const fs::path& db, const fs::path& out) { fs::create_hard_link(db, out / "LootItems.txt"); },
+         [](const fs::path& db, const fs::path&) { return db; }, "LootItems.txt"},
+        {"table is a symbolic link",
+         [](const fs::path& db, const fs::path& out) { fs::create_symlink(db, out / "QuestItems.txt"); },
+         [](const fs::path& db, const fs::path&) { return db; }, "QuestItems.txt"},
+        {"database is a symbolic link",
+         [](const fs::path& db, const fs::path& out) {
+             fs::copy_file(db, out / "Weapons.txt");
+             fs::create_symlink(out / "Weapons.txt", db.parent_path() / "link.idb");
+         },
+         [](const fs::path& db, const fs::path&) { return db.parent_path() / "link.idb"; }, "Weapons.txt"},
+    };
+    const std::string sample = ReadFile(SamplePath());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const fs::path db = dir / "Items.idb";
+        const fs::path out = dir / "out";
+        fs::create_directory(out);
+        WriteFile(db, sample);
+        c.arrange(db, out);
+        const fs::path database = c.database(db, out);
+        const auto error = Catch<idb::TableIsDatabaseError>([&] { idb::ConvertDatabase(database, out); });
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->Path().filename(), c.table);
+        EXPECT_TRUE(Contains(error->what(), "nothing was written")) << error->what();
+        EXPECT_EQ(ReadFile(database), sample) << "the database must stay as it was";
+        for (const char* table : kTables) {
+            if (table != std::string_view(c.table)) {
+                EXPECT_FALSE(fs::exists(out / table)) << table;
+            }
+        }
+        EXPECT_FALSE(idb::ConversionRunning());
+    }
+}
+
+TEST(Refusals, SameContentInAnotherFileIsNoReasonToRefuse) {
+    TempDir dir;
+    fs::create_directory(dir / "out");
+    fs::copy_file(SamplePath(), dir / "out" / "Armors.txt");
+    fs::copy_file(SamplePath(), dir / "Armors.txt");
+    idb::ConvertDatabase(dir / "Armors.txt", dir / "out");
+    ExpectTablesAsSample(dir / "out", 0, idb::kCategoryCount);
+}
+
+// ---------------------------------------------------------------------------
+// A database that can be read only once
+
+TEST(OneReadInput, FifoIsReadOnceAndGivesTheSampleTables) {
+    TempDir dir;
+    const fs::path fifo = dir / "Items.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string sample = ReadFile(SamplePath());
+    // The writer opens after the reader, as a shell pipeline would.
+    std::thread writer([&] {
+        std::FILE* file = std::fopen(fifo.c_str(), "wb");
+        if (!file) return;
+        std::fwrite(sample.data(), 1, sample.size(), file);
+        std::fclose(file);
+    });
+    fs::create_directory(dir / "out");
+    EXPECT_NO_THROW(idb::ConvertDatabase(fifo, dir / "out"));
+    writer.join();
+    ExpectTablesAsSample(dir / "out", 0, idb::kCategoryCount);
 }
