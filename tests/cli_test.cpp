@@ -235,3 +235,131 @@ TEST(CliConversion, TruncatedDatabaseFailsWithOneNamingWhereItBroke) {
     EXPECT_TRUE(Expected("Weapons.txt").starts_with(ReadFile(dir / "out" / "Weapons.txt")));
     EXPECT_FALSE(fs::exists(dir / "out" / "Armors.txt"));
 }
+
+// ---------------------------------------------------------------------------
+// Input and output that are not plain files
+
+namespace {
+
+// Runs `pipeline` (a shell command line in which IDB2TXT stands for the
+// program) in `dir`; stdout and stdin are the pipeline's own.
+Result RunPipeline(const TempDir& dir, std::string pipeline) {
+    for (std::size_t at; (at = pipeline.find("IDB2TXT")) != std::string::npos;) {
+        pipeline.replace(at, 7, "LC_ALL=C " + Quote(std::string(IDB2TXT_PATH)));
+    }
+    const fs::path err = dir / ".stderr";
+    const std::string command = "cd " + Quote(dir.path()) + " && { " + pipeline + " ; } 2>" + Quote(err);
+    const int status = std::system(command.c_str());
+    Result result;
+    if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    result.err = ReadFile(err);
+    fs::remove(err);
+    return result;
+}
+
+}  // namespace
+
+TEST(CliStreams, DatabaseFromAPipeIsReadOnce) {
+    TempDir dir;
+    for (const char* pipeline : {"cat {db} | IDB2TXT -q /dev/stdin out", "IDB2TXT -q /dev/stdin out < {db}"}) {
+        SCOPED_TRACE(pipeline);
+        fs::remove_all(dir / "out");
+        std::string line = pipeline;
+        line.replace(line.find("{db}"), 4, Quote(SamplePath()));
+        const Result r = RunPipeline(dir, line);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        for (const char* table : kTables) EXPECT_EQ(ReadFile(dir / "out" / table), Expected(table)) << table;
+    }
+}
+
+TEST(CliStreams, ForeignDataThroughAPipeWritesNothing) {
+    TempDir dir;
+    const Result r = RunPipeline(dir, "printf 'A text' | IDB2TXT /dev/stdin out");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(Contains(r.err, "is not an items database: its first byte is 0x41")) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(CliStreams, HelpAndVersionOnAFullDeviceFail) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    TempDir dir;
+    for (const char* option : {"--help", "--version"}) {
+        SCOPED_TRACE(option);
+        const Result r = RunPipeline(dir, std::string("IDB2TXT ") + option + " >/dev/full");
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(Contains(r.err, "cannot write to standard output: No space left on device")) << r.err;
+    }
+}
+
+TEST(CliStreams, FolderGivenAsTheDatabaseNamesTheReason) {
+    TempDir dir;
+    fs::create_directory(dir / "Items.idb");
+    const Result r = RunCli(dir, Quote(dir / "Items.idb") + " out");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(Contains(r.err, "Is a directory")) << r.err;
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+// ---------------------------------------------------------------------------
+// A database the run would destroy, and separators that would break tables
+
+TEST(CliRefusals, TableThatIsTheDatabaseWritesNothing) {
+    TempDir dir;
+    const std::string sample = ReadFile(SamplePath());
+    fs::create_directories(dir / "out");
+    WriteFile(dir / "out" / "Armors.txt", sample);
+    WriteFile(dir / "Items.idb", sample);
+    fs::create_hard_link(dir / "Items.idb", dir / "out" / "Weapons.txt");
+    struct Case {
+        const char* pipeline;
+        const char* table;
+    };
+    for (const Case& c : {Case{"IDB2TXT out/Armors.txt out", "Armors.txt"},
+                          Case{"cd out && IDB2TXT Armors.txt", "Armors.txt"},
+                          Case{"IDB2TXT Items.idb out", "Weapons.txt"},
+                          Case{"IDB2TXT /dev/stdin out < out/Armors.txt", "Armors.txt"}}) {
+        SCOPED_TRACE(c.pipeline);
+        const Result r = RunPipeline(dir, c.pipeline);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(Contains(r.err, c.table)) << r.err;
+        EXPECT_TRUE(Contains(r.err, "itself: nothing was written")) << r.err;
+        EXPECT_EQ(ReadFile(dir / "out" / "Armors.txt"), sample);
+        EXPECT_EQ(ReadFile(dir / "Items.idb"), sample);
+        EXPECT_FALSE(fs::exists(dir / "out" / "Materials.txt"));
+    }
+}
+
+TEST(CliRefusals, DecimalSeparatorIsOneHarmlessCharacter) {
+    TempDir dir;
+    struct Case {
+        std::string separator;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {",", true},     {".", true},      {";", true},      {"\xD9\xAB", true},  // U+066B, the Arabic one
+        {"abc", false},  {",,", false},    {"\t", false},    {"\r", false},       {"\n", false},
+        {" ", false},    {"\x1F", false},  {"\x7F", false},  {"0", false},        {"7", false},
+        {"+", false},    {"-", false},     {"E", false},     {"e", false},        {"\xC2\xA0", false},
+        {"\xD9", false}, {"\xC3\xA9\xC3\xA9", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.separator));
+        fs::remove_all(dir / "out");
+        const Result r = RunCli(dir, "-q " + Quote("--decimal-separator=" + c.separator) + " " +
+                                         Quote(SamplePath()) + " out");
+        if (c.accepted) {
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            std::string expected = Expected("Weapons.txt");
+            for (std::size_t at = 0; (at = expected.find('.', at)) != std::string::npos; at += c.separator.size()) {
+                expected.replace(at, 1, c.separator);
+            }
+            EXPECT_EQ(ReadFile(dir / "out" / "Weapons.txt"), expected);
+        } else {
+            EXPECT_EQ(r.exitCode, 2);
+            EXPECT_TRUE(Contains(r.err, "--decimal-separator takes one character")) << r.err;
+            EXPECT_FALSE(fs::exists(dir / "out"));
+        }
+    }
+    const Result help = RunCli(dir, "--help");
+    EXPECT_TRUE(Contains(help.out, "C is one character, not a digit")) << help.out;
+}
