@@ -87,6 +87,32 @@ int TwipsToPixels(int twips, int dpi) {
     return static_cast<int>(rounded);
 }
 
+bool IsTabStop(Control control) {
+    switch (control) {
+    case Control::Command1:
+    case Control::Text1:
+    case Control::Command2:
+    case Control::Command3:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsPushButton(Control control) {
+    return control == Control::Command1 || control == Control::Command2 || control == Control::Command3;
+}
+
+std::optional<Control> DefaultButtonFor(Control focus) {
+    if (IsPushButton(focus)) return focus;
+    return std::nullopt;
+}
+
+bool IsActivation(int notification, bool fromControl) {
+    if (fromControl) return notification == 0;
+    return notification == 0 || notification == 1;
+}
+
 std::optional<SysColour> LabelColourOnMouseMove(Control source) {
     switch (source) {
     case Control::Label1:

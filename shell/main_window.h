@@ -80,6 +80,35 @@ const std::array<LineLayout, 2>& Lines();
 // Twips to pixels at `dpi`, rounded to the nearest pixel: 15 twips = 1 px at 96 dpi.
 int TwipsToPixels(int twips, int dpi);
 
+// ---------------------------------------------------------------------------
+// Keyboard
+
+// Command1, Text1, Command2 and Command3 take the focus by Tab; the frame,
+// Text2 and the label do not.
+bool IsTabStop(Control control);
+
+// The control Tab (or Shift+Tab when `backwards`) moves to from `from`, in
+// the tab order, wrapping round and skipping what `canFocus` refuses (the
+// buttons switched off during a conversion); `from` itself when nothing else
+// can take the focus.
+template <typename CanFocus>
+Control NextTabStop(Control from, bool backwards, CanFocus&& canFocus);
+
+bool IsPushButton(Control control);
+
+// The push button Enter clicks while `focus` has the focus. No button is the
+// window's standing default, Command1 included: a focused push button is
+// the default (and is drawn so), and Enter elsewhere, in Text1 for one, does
+// nothing, so that Enter never starts a conversion or ends the program that
+// the focus did not show.
+std::optional<Control> DefaultButtonFor(Control focus);
+
+// Which WM_COMMAND notifications are a click: from a control only the click
+// itself (BN_CLICKED, STN_CLICKED; a double click on the link label adds
+// STN_DBLCLK, which must not start a second browser); from no control, a
+// menu entry (0) or an accelerator (1).
+bool IsActivation(int notification, bool fromControl);
+
 // The label's colour before the pointer has moved anywhere.
 inline constexpr SysColour kLabelInitialColour = SysColour::ButtonText;
 
@@ -87,5 +116,20 @@ inline constexpr SysColour kLabelInitialColour = SysColour::ButtonText;
 // lights up, the free area and most controls put it back, Command2 and
 // Command3 leave it alone.
 std::optional<SysColour> LabelColourOnMouseMove(Control source);
+
+template <typename CanFocus>
+Control NextTabStop(Control from, bool backwards, CanFocus&& canFocus) {
+    const std::array<ControlLayout, 7>& layout = Layout();
+    const int count = static_cast<int>(layout.size());
+    int at = 0;
+    while (at < count && layout[static_cast<std::size_t>(at)].control != from) ++at;
+    if (at == count) at = backwards ? 0 : count - 1;  // from the form: the first or last stop
+    for (int step = 1; step <= count; ++step) {
+        const int index = ((backwards ? at - step : at + step) % count + count) % count;
+        const Control candidate = layout[static_cast<std::size_t>(index)].control;
+        if (IsTabStop(candidate) && canFocus(candidate)) return candidate;
+    }
+    return from;
+}
 
 }  // namespace idb

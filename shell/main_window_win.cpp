@@ -82,22 +82,21 @@ int WindowDpi(HWND hwnd) {
     return ScreenDpi();
 }
 
-// The system's message-box face at 8 points, with the Cyrillic character
-// set. The layout's twips were drawn around 8-point text; the larger message
-// font of newer systems would cut off "Распаковать Items.idb" and the link.
+// The system's dialog font, 8 points at the window's DPI, with the Cyrillic
+// character set: the font the twips layout was drawn for. "MS Shell Dlg" is
+// the logical name every system maps to its dialog face (Microsoft Sans
+// Serif on Windows, Tahoma under Wine); the message font of newer systems is
+// larger and would push words out of the designed lines.
 ScopedFont CreateDialogFont(int dpi) {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
     LOGFONTW font{};
-    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
-        font = metrics.lfMessageFont;
-    } else {
-        font.lfWeight = FW_NORMAL;
-        lstrcpynW(font.lfFaceName, L"MS Shell Dlg 2", LF_FACESIZE);
-    }
     font.lfHeight = -MulDiv(kFontPoints, dpi, 72);
-    font.lfWidth = 0;
+    font.lfWeight = FW_NORMAL;
     font.lfCharSet = RUSSIAN_CHARSET;
+    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    font.lfQuality = DEFAULT_QUALITY;
+    font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+    lstrcpynW(font.lfFaceName, L"MS Shell Dlg", LF_FACESIZE);
     return ScopedFont(CreateFontIndirectW(&font));
 }
 
@@ -226,7 +225,11 @@ private:
     HBRUSH ColourStatic(HDC dc, HWND control);
     void PaintLines(HDC dc) const;
     static void PaintFrame(HWND frame);
-    void OnCommand(int id, int code);
+    void OnCommand(int id, int code, HWND control);
+    std::optional<Control> ControlOf(HWND hwnd) const;
+    void Form_NextControl(WPARAM wParam, LPARAM lParam);
+    void ShowDefaultButton(std::optional<Control> focus);
+    LRESULT Form_GetDefId() const;
 
     // Handlers.
     void Command1_Click();
@@ -257,6 +260,8 @@ private:
     int dpi_ = USER_DEFAULT_SCREEN_DPI;
     SysColour labelColour_ = kLabelInitialColour;
     HWND focusBeforeDeactivation_ = nullptr;
+    // Where the focus was when a conversion switched the buttons off.
+    HWND focusBeforeRun_ = nullptr;
     bool ending_ = false;
     WinCommandPlatform platform_{*this};
     ConversionCommand command_{platform_};
@@ -377,8 +382,17 @@ void MainWindow::EnableCommandControls(bool enabled) {
     if (!hwnd_) return;
     HWND command1 = ControlWindow(Control::Command1);
     HWND command2 = ControlWindow(Control::Command2);
-    // Focus on a disabled button would leave the keyboard nowhere.
-    if (!enabled && (GetFocus() == command1 || GetFocus() == command2)) SetFocus(ControlWindow(Control::Text1));
+    HWND text1 = ControlWindow(Control::Text1);
+    const bool active = GetActiveWindow() == hwnd_;
+    if (!enabled) {
+        HWND focus = active ? GetFocus() : focusBeforeDeactivation_;
+        focusBeforeRun_ = focus && IsChild(hwnd_, focus) ? focus : nullptr;
+        // Focus on a disabled button would leave the keyboard nowhere.
+        if (focus == command1 || focus == command2) {
+            if (active) SetFocus(text1);
+            else focusBeforeDeactivation_ = text1;
+        }
+    }
     EnableWindow(command1, enabled);
     EnableWindow(command2, enabled);
     const UINT state = enabled ? UINT{MF_ENABLED} : UINT{MF_GRAYED};
@@ -386,6 +400,19 @@ void MainWindow::EnableCommandControls(bool enabled) {
     // ClipControls: off while converting, as the conversion has always run.
     const LONG_PTR style = GetWindowLongPtrW(hwnd_, GWL_STYLE);
     SetWindowLongPtrW(hwnd_, GWL_STYLE, enabled ? (style | WS_CLIPCHILDREN) : (style & ~LONG_PTR{WS_CLIPCHILDREN}));
+    if (!enabled) return;
+
+    // The focus goes back where it was, unless the user moved it meanwhile
+    // from where the run had put it.
+    HWND back = focusBeforeRun_;
+    focusBeforeRun_ = nullptr;
+    if (!back || !IsChild(hwnd_, back) || !IsWindowEnabled(back)) back = command1;
+    if (active) {
+        HWND focus = GetFocus();
+        if (!focus || focus == text1 || !IsChild(hwnd_, focus)) SetFocus(back);
+    } else if (!focusBeforeDeactivation_ || focusBeforeDeactivation_ == text1) {
+        focusBeforeDeactivation_ = back;
+    }
 }
 
 void MainWindow::SetLabelColour(std::optional<SysColour> colour) {
@@ -432,6 +459,55 @@ void MainWindow::PaintFrame(HWND frame) {
     DrawEdge(paint.Dc(), &rect, EDGE_ETCHED, BF_RECT);
 }
 
+std::optional<Control> MainWindow::ControlOf(HWND hwnd) const {
+    if (!hwnd) return std::nullopt;
+    const std::array<ControlLayout, 7>& layout = Layout();
+    for (std::size_t i = 0; i < layout.size(); ++i) {
+        if (controls_[i] == hwnd) return layout[i].control;
+    }
+    return std::nullopt;
+}
+
+// A multi-line edit asks its parent for the next control on Tab, as it would
+// ask a dialog; without an answer Tab and Shift+Tab stayed in Text1.
+// wParam is the target itself when lParam's low word is set, else the
+// direction (0 next, non-zero previous).
+void MainWindow::Form_NextControl(WPARAM wParam, LPARAM lParam) {
+    HWND target = nullptr;
+    if (LOWORD(lParam) != 0) {
+        target = reinterpret_cast<HWND>(wParam);
+    } else {
+        const Control from = ControlOf(GetFocus()).value_or(Control::Form);
+        const Control next = NextTabStop(from, wParam != 0, [this](Control c) {
+            HWND control = ControlWindow(c);
+            return control && IsWindowVisible(control) && IsWindowEnabled(control);
+        });
+        target = ControlWindow(next);
+    }
+    if (target && IsChild(hwnd_, target) && IsWindowEnabled(target)) SetFocus(target);
+}
+
+// The default-button border follows the focus, as in a dialog; Enter then
+// clicks the button that shows it (IsDialogMessage asks its code).
+void MainWindow::ShowDefaultButton(std::optional<Control> focus) {
+    const std::optional<Control> chosen = focus ? DefaultButtonFor(*focus) : std::nullopt;
+    for (Control button : {Control::Command1, Control::Command2, Control::Command3}) {
+        HWND control = ControlWindow(button);
+        if (!control) continue;
+        const LONG_PTR type = chosen == button ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+        if ((GetWindowLongPtrW(control, GWL_STYLE) & BS_TYPEMASK) != type) {
+            SendMessageW(control, BM_SETSTYLE, static_cast<WPARAM>(type), TRUE);
+        }
+    }
+}
+
+LRESULT MainWindow::Form_GetDefId() const {
+    const std::optional<Control> focus = ControlOf(GetFocus());
+    const std::optional<Control> button = focus ? DefaultButtonFor(*focus) : std::nullopt;
+    if (!button) return 0;
+    return MAKELRESULT(LayoutOf(*button).id, DC_HASDEFID);
+}
+
 // ---------------------------------------------------------------------------
 // Message decoding.
 
@@ -465,8 +541,15 @@ LRESULT CALLBACK MainWindow::ControlProc(HWND hwnd, UINT message, WPARAM wParam,
 LRESULT MainWindow::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND:
-        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
         return 0;
+    case WM_NEXTDLGCTL:
+        Form_NextControl(wParam, lParam);
+        return 0;
+    case DM_GETDEFID:
+        return Form_GetDefId();
+    case DM_SETDEFID:
+        return TRUE;  // the default follows the focus; nothing to remember
     case WM_CLOSE:
         Form_QueryUnload();
         return 0;
@@ -542,6 +625,22 @@ LRESULT MainWindow::HandleControlMessage(HWND hwnd, UINT message, WPARAM wParam,
         // which here would end the program.
         if (wParam == VK_ESCAPE && (control == Control::Text1 || control == Control::Text2)) return 0;
         break;
+    case WM_GETDLGCODE:
+        // Tabbing into Text1 would select all of it; the caret stays where it
+        // is, at the start unless the user put it elsewhere.
+        if (control == Control::Text1) {
+            return DefSubclassProc(hwnd, message, wParam, lParam) & ~static_cast<LRESULT>(DLGC_HASSETSEL);
+        }
+        break;
+    case WM_SETFOCUS:
+        if (IsPushButton(control)) ShowDefaultButton(control);
+        break;
+    case WM_KILLFOCUS: {
+        // Focus leaving for a control that is no push button takes the border along.
+        const std::optional<Control> next = ControlOf(reinterpret_cast<HWND>(wParam));
+        if (IsPushButton(control) && !(next && IsPushButton(*next))) ShowDefaultButton(next);
+        break;
+    }
     case WM_NCDESTROY:
         RemoveWindowSubclass(hwnd, &MainWindow::ControlProc, static_cast<UINT_PTR>(control));
         break;
@@ -551,9 +650,8 @@ LRESULT MainWindow::HandleControlMessage(HWND hwnd, UINT message, WPARAM wParam,
     return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
-void MainWindow::OnCommand(int id, int code) {
-    // 0 is a click (BN_CLICKED, STN_CLICKED) or a menu entry, 1 an accelerator.
-    if (code != 0 && code != 1) return;
+void MainWindow::OnCommand(int id, int code, HWND control) {
+    if (!IsActivation(code, control != nullptr)) return;
     switch (id) {
     case IDC_COMMAND1: Command1_Click(); break;
     case IDC_COMMAND2: Command2_Click(); break;
@@ -604,7 +702,21 @@ void MainWindow::Form_QueryUnload() { EndAction(); }
 // Destroyed by any other road (the session ending): the same end.
 void MainWindow::Form_Unload() { EndAction(); }
 
+// The Windows folder's explorer.exe by its full path: a bare "explorer"
+// would be looked for in the program's folder and the current folder first,
+// and the file dialog makes the current folder wherever the database was.
+std::wstring ExplorerPath() {
+    std::array<wchar_t, MAX_PATH> folder{};
+    const UINT length = GetSystemWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+    if (length == 0 || length >= folder.size()) return {};
+    std::wstring path(folder.data(), length);
+    if (path.back() != L'\\') path += L'\\';
+    return path + L"explorer.exe";
+}
+
 void MainWindow::Label1_Click() {
+    const std::wstring explorer = ExplorerPath();
+    if (explorer.empty()) return;
     std::wstring commandLine = L"explorer " + std::wstring(kWebAddress);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -612,7 +724,7 @@ void MainWindow::Label1_Click() {
     startup.wShowWindow = SW_SHOWMAXIMIZED;
     PROCESS_INFORMATION process{};
     // Whether the browser came up is not ours to report.
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (CreateProcessW(explorer.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                        &process)) {
         const ScopedKernelHandle processHandle(process.hProcess);
         const ScopedKernelHandle threadHandle(process.hThread);

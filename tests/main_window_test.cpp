@@ -174,3 +174,76 @@ TEST(LabelHover, StaysHighlightedWhenThePointerGoesFromTheLabelToCommand2OrComma
 }
 
 }  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Keyboard
+
+TEST(TabOrder, VisitsTheFourStopsInTheirOrderBothWays) {
+    const auto all = [](Control) { return true; };
+    struct Case {
+        Control from;
+        Control forward;
+        Control backward;
+    };
+    const Case cases[] = {
+        {Control::Command1, Control::Text1, Control::Command3},
+        {Control::Text1, Control::Command2, Control::Command1},
+        {Control::Command2, Control::Command3, Control::Text1},
+        {Control::Command3, Control::Command1, Control::Command2},
+        // From a control that is no stop, the search goes on from its place.
+        {Control::Label1, Control::Command1, Control::Command3},
+        {Control::Frame1, Control::Command1, Control::Command3},
+        {Control::Form, Control::Command1, Control::Command3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.from));
+        EXPECT_EQ(idb::NextTabStop(c.from, false, all), c.forward);
+        EXPECT_EQ(idb::NextTabStop(c.from, true, all), c.backward);
+    }
+}
+
+TEST(TabOrder, SkipsTheButtonsSwitchedOffDuringAConversion) {
+    const auto running = [](Control c) { return c != Control::Command1 && c != Control::Command2; };
+    EXPECT_EQ(idb::NextTabStop(Control::Text1, false, running), Control::Command3);
+    EXPECT_EQ(idb::NextTabStop(Control::Text1, true, running), Control::Command3);
+    EXPECT_EQ(idb::NextTabStop(Control::Command3, false, running), Control::Text1);
+    const auto onlyText1 = [](Control c) { return c == Control::Text1; };
+    EXPECT_EQ(idb::NextTabStop(Control::Text1, false, onlyText1), Control::Text1);
+    const auto nothing = [](Control) { return false; };
+    EXPECT_EQ(idb::NextTabStop(Control::Command3, true, nothing), Control::Command3);
+}
+
+TEST(DefaultButton, IsTheFocusedPushButtonAndNoneElsewhere) {
+    for (Control c : {Control::Command1, Control::Command2, Control::Command3}) {
+        EXPECT_EQ(idb::DefaultButtonFor(c), c);
+    }
+    // Enter in the description or anywhere else starts nothing.
+    for (Control c : {Control::Text1, Control::Text2, Control::Label1, Control::Frame1, Control::Form}) {
+        EXPECT_EQ(idb::DefaultButtonFor(c), std::nullopt) << static_cast<int>(c);
+    }
+}
+
+TEST(Activation, OneClickIsOneCommand) {
+    struct Case {
+        int notification;
+        bool fromControl;
+        bool activates;
+    };
+    const Case cases[] = {
+        {0, true, true},    // BN_CLICKED, STN_CLICKED
+        {1, true, false},   // STN_DBLCLK: the second half of a double click
+        {5, true, false},   // BN_DOUBLECLICKED
+        {6, true, false},   // BN_SETFOCUS
+        {0, false, true},   // a menu entry
+        {1, false, true},   // an accelerator
+        {2, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(idb::IsActivation(c.notification, c.fromControl), c.activates)
+            << c.notification << (c.fromControl ? " from a control" : " from no control");
+    }
+}
+
+}  // namespace

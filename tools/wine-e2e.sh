@@ -5,6 +5,7 @@
 # the Linux command-line converter's.
 #
 #   tools/wine-e2e.sh BUILD_DIR      (an x86_64 MinGW build, e.g. build/mingw-x86_64)
+#   E2E_ONLY="i l" tools/wine-e2e.sh BUILD_DIR   (only the scenarios named)
 #
 # Needs build/default (the Linux idb2txt and make_sample) and the packages of
 # tools/install-deps.sh. Leaves BUILD_DIR/e2e (databases, outputs, driver
@@ -120,7 +121,11 @@ timeout 20000
 EOF
 }
 
+# Whether a scenario is to run: all of them unless E2E_ONLY names some.
+want() { [[ -z ${E2E_ONLY:-} || " $E2E_ONLY " == *" $1 "* ]]; }
+
 # ---- Scenarios ---------------------------------------------------------------------
+if want a; then
 begin a "whole conversion of the sample through the file and folder dialogs (C.UTF-8)"
 mkdir -p "$work/out-a"
 drive a1 <<EOF
@@ -149,7 +154,9 @@ wait-exit 0
 EOF
 same_tables "$work/out-a" "$work/reference-sample."
 passed
+fi
 
+if want b; then
 begin b "cancel in the file dialog: no message, nothing written"
 drive b <<EOF
 start "$P"
@@ -164,7 +171,9 @@ wait-exit
 EOF
 nothing_written
 passed
+fi
 
+if want c; then
 begin c "cancel in the folder dialog after the prompt: nothing written"
 drive c <<EOF
 start "$P"
@@ -181,7 +190,9 @@ wait-exit
 EOF
 nothing_written
 passed
+fi
 
+if want d; then
 begin d "files that are not items databases, through the menu entry: the error message"
 drive d <<EOF
 start "$P"
@@ -200,7 +211,9 @@ wait-exit
 EOF
 nothing_written
 passed
+fi
 
+if want e; then
 begin e "the About box, by button and by menu, assembled from the controls"
 drive e <<EOF
 start "$P"
@@ -223,7 +236,9 @@ menu "Выход"
 wait-exit
 EOF
 passed
+fi
 
+if want f; then
 begin f "a large database: controls off during the run, About box and a second command meanwhile"
 mkdir -p "$work/out-f"
 drive f1 <<EOF
@@ -257,7 +272,9 @@ echo "    the run took $seconds s"
   fail "the large database converted in $seconds s: too fast to act during the run (raise E2E_LARGE_MATERIALS)"
 same_tables "$work/out-f" "$work/reference-large."
 passed
+fi
 
+if want g; then
 begin g "closing the window during the materials export"
 mkdir -p "$work/out-g"
 drive g <<EOF
@@ -279,7 +296,9 @@ partial_lines=$(wc -l <"$partial")
 head -c "$partial_size" "$full" | cmp -s - "$partial" || fail "the partial Materials.txt is not the start of the full table"
 echo "    Materials.txt kept $partial_lines of $(wc -l <"$full") lines, a prefix of the full table"
 passed
+fi
 
+if want h; then
 begin h "the completion message and the tables in a Russian locale (decimal comma)"
 export LC_ALL=ru_RU.UTF-8
 mkdir -p "$work/out-h"
@@ -290,12 +309,189 @@ press-msgbox-ok
 menu "Выход"
 wait-exit 0
 EOF
-seconds_c=$seconds
+seconds_c=${seconds:-}
 seconds=$(elapsed_seconds "$work/h.log")
 [[ $seconds == *,* || $seconds_c == *.* ]] ||
   echo "    note: both runs took whole seconds ($seconds_c, $seconds): no separator to see"
 same_tables "$work/out-h" "$work/reference-large,"
 passed
 export LC_ALL=C.UTF-8
+fi
+
+# ---- Keyboard, messages, the link and the command line's refusals -----------------
+# Keys and mouse clicks are real input (SendInput), not window messages.
+
+if want i; then
+begin i "the keyboard: tab order both ways, out of Text1, the default border and Enter on each button"
+drive i <<EOF
+start "$P"
+wait "title=$main_title"
+focus IDC_COMMAND1
+default-button IDC_COMMAND1
+key tab
+focus IDC_TEXT1
+selection IDC_TEXT1 0 0
+default-button none
+key tab
+focus IDC_COMMAND2
+default-button IDC_COMMAND2
+key tab
+focus IDC_COMMAND3
+default-button IDC_COMMAND3
+key tab
+focus IDC_COMMAND1
+default-button IDC_COMMAND1
+key shift+tab
+focus IDC_COMMAND3
+key shift+tab
+focus IDC_COMMAND2
+key shift+tab
+focus IDC_TEXT1
+selection IDC_TEXT1 0 0
+key shift+tab
+focus IDC_COMMAND1
+default-button IDC_COMMAND1
+key enter
+wait file-dialog
+cancel-dialog
+expect-none msgbox 500
+focus IDC_COMMAND1
+key shift+tab
+focus IDC_COMMAND3
+key enter
+msgbox "^О программе\$" "Описание находится на сайте"
+press-msgbox-ok
+focus IDC_COMMAND3
+key tab
+focus IDC_COMMAND1
+key tab
+focus IDC_TEXT1
+key enter
+expect-none msgbox 700
+expect-none file-dialog 10
+default-button none
+key shift+tab
+focus IDC_COMMAND1
+key shift+tab
+key shift+tab
+focus IDC_COMMAND2
+default-button IDC_COMMAND2
+key enter
+wait-exit 0
+EOF
+passed
+fi
+
+if want j; then
+begin j "after a conversion the keyboard is free: the focus comes back to where it was"
+mkdir -p "$work/out-j"
+drive j <<EOF
+start "$P"
+focus IDC_COMMAND1
+key enter
+open-file "$(winpath "$sample")"
+msgbox "" "$prompt_text"
+press-msgbox-ok
+folder-select "$(winpath "$work/out-j")"
+msgbox "$done_title" "^Файл успешно распакован"
+press-msgbox-ok
+focus IDC_COMMAND1
+default-button IDC_COMMAND1
+key tab
+focus IDC_TEXT1
+menu "Распаковать Items.idb"
+open-file "$(winpath "$sample")"
+msgbox "" "$prompt_text"
+press-msgbox-ok
+folder-select "$(winpath "$work/out-j")"
+msgbox "$done_title" "^Файл успешно распакован"
+press-msgbox-ok
+focus IDC_TEXT1
+key tab
+focus IDC_COMMAND2
+key enter
+wait-exit 0
+EOF
+same_tables "$work/out-j" "$work/reference-sample."
+passed
+fi
+
+if want k; then
+begin k "a name that does not exist, and a database that a table would overwrite: Ошибка, the database kept"
+mkdir -p "$work/out-k"
+cp "$sample" "$work/out-k/Armors.txt"
+k_missing=$(winpath "$work/data/Нет такого.idb")
+k_database=$(winpath "$work/out-k/Armors.txt")
+k_missing_pattern=$(sed 's/[\\.]/\\&/g' <<<"$k_missing")
+drive k <<EOF
+start "$P"
+click IDC_COMMAND1
+open-file "$k_missing"
+msgbox "^Ошибка\$" "^Не удалось открыть файл «$k_missing_pattern»: файл или папка не найдены\\.\$"
+press-msgbox-ok
+expect-none folder-dialog 500
+click IDC_COMMAND1
+open-file "$k_database"
+msgbox "" "$prompt_text"
+press-msgbox-ok
+folder-select "$(winpath "$work/out-k")"
+msgbox "^Ошибка\$" "^Таблица «[^»]*Armors\\.txt» оказалась бы самой базой данных «[^»]*Armors\\.txt» и уничтожила бы её\\. Выберите другую папку\\. Ничего не записано\\.\$"
+press-msgbox-ok
+enabled IDC_COMMAND1 1
+focus IDC_COMMAND1
+close
+wait-exit
+EOF
+cmp -s "$sample" "$work/out-k/Armors.txt" || fail "the database Armors.txt was changed"
+[[ $(ls "$work/out-k") == Armors.txt ]] || fail "tables were written beside the database: $(ls "$work/out-k")"
+echo "    the database is unchanged and nothing was written beside it"
+passed
+fi
+
+if want l; then
+begin l "the link: one start of the Windows folder's explorer per click, a double click too; none from elsewhere"
+# Decoys named explorer.exe beside the program and in the current folder
+# (where the file dialog leaves it): starting one fails the scenario.
+mkdir -p "$work/link-app"
+cp "$program" "$work/link-app/"
+cp "$driver" "$work/link-app/explorer.exe"
+cp "$driver" "$work/cwd/explorer.exe"
+windows_explorer='^[Cc]:\\[Ww][Ii][Nn][Dd][Oo][Ww][Ss]\\explorer\.exe$'
+drive l <<EOF
+start "$(winpath "$work/link-app/VevAzoverud.exe")"
+wait "title=$main_title"
+mouse IDC_LABEL1 double
+children "$windows_explorer" 1
+mouse IDC_LABEL1 click
+children "$windows_explorer" 1
+close
+wait-exit
+EOF
+rm -f "$work/cwd/explorer.exe"
+passed
+fi
+
+if want m; then
+begin m "idb2txt.exe refuses a table that is the database itself, by name or by hard link (file identity on Windows)"
+cli=$build/idb2txt.exe
+mkdir -p "$work/m/out"
+cp "$sample" "$work/m/out/QuestItems.txt"
+cp "$sample" "$work/m/Items.idb"
+ln "$work/m/Items.idb" "$work/m/out/Materials.txt"
+for database in "$work/m/out/QuestItems.txt" "$work/m/Items.idb"; do
+  status=0
+  "$WINE" "$cli" "$(winpath "$database")" "$(winpath "$work/m/out")" >"$work/m.out" 2>"$work/m.err" || status=$?
+  sed 's/^/    /' "$work/m.err"
+  [[ $status -eq 2 ]] || fail "idb2txt.exe ended with $status, not 2"
+  grep -q 'itself: nothing was written' "$work/m.err" || fail "no refusal message"
+done
+cmp -s "$sample" "$work/m/Items.idb" && cmp -s "$sample" "$work/m/out/QuestItems.txt" ||
+  fail "a database was changed"
+[[ $(ls "$work/m/out" | tr '\n' ' ') == "Materials.txt QuestItems.txt " ]] || fail "tables were written: $(ls "$work/m/out")"
+"$WINE" "$cli" --quiet "$(winpath "$work/m/Items.idb")" "$(winpath "$work/m/elsewhere")" 2>"$work/m.err" ||
+  fail "a plain conversion failed: $(cat "$work/m.err")"
+same_tables "$work/m/elsewhere" "$work/reference-sample."
+passed
+fi
 
 echo "--- all end-to-end scenarios passed in $(($(date +%s) - began)) s; screenshots in $shots"

@@ -24,6 +24,16 @@
 //   sleep MS                     timeout MS (for the steps after it)
 //   echo TEXT                    detach (end, leaving the program running)
 //
+// Real input, through SendInput to the program's window made foreground:
+//   key KEYS                     (tab, shift+tab, enter, space, escape, home, end)
+//   mouse CTRL click|double      (the left button at the control's centre)
+// and what it did:
+//   focus CTRL                   (the control with the keyboard focus)
+//   default-button CTRL|none     (the push button drawn as the default)
+//   selection CTRL START END     (an edit control's selection)
+//   children PATTERN COUNT       (processes the program started whose image
+//                                 path matches, counted over 3 s; then ended)
+//
 // Steps for the system dialogs of the dialog object (tools/wine-e2e-dialogs.sh),
 // with the window kind control=ID (a dialog holding a control of that id):
 //   press WINDOW ID              (a button of that dialog, waiting for it to close)
@@ -35,6 +45,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -501,6 +512,12 @@ private:
         if (op == L"close") return Need(t, 1), Close();
         if (op == L"press") return Need(t, 3), PressIn(WindowSpec{t[1]}, ParseNumber(t[2]));
         if (op == L"settext-in") return Need(t, 4), SetTextIn(WindowSpec{t[1]}, ParseNumber(t[2]), Unescape(t[3]));
+        if (op == L"key") return Need(t, 2), Key(t[1]);
+        if (op == L"mouse") return Need(t, 3), Mouse(ParseControl(t[1]), t[2]);
+        if (op == L"focus") return Need(t, 2), Focus(ParseControl(t[1]));
+        if (op == L"default-button") return Need(t, 2), DefaultButton(t[1]);
+        if (op == L"selection") return Need(t, 4), Selection(ParseControl(t[1]), ParseNumber(t[2]), ParseNumber(t[3]));
+        if (op == L"children") return Need(t, 3), Children(t[1], ParseNumber(t[2]));
         BadScript(L"unknown step: " + op);
     }
 
@@ -868,6 +885,169 @@ private:
     }
 
     void Close() { PostMessageW(MainWindow(), WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+    // ---- Real input
+
+    // Input goes to the foreground window's thread, so the program's main
+    // window must be it, with no box of the program above it.
+    HWND BringToFront() {
+        HWND main = MainWindow();
+        if (!Poll([&] {
+                if (GetForegroundWindow() == main) return true;
+                SetForegroundWindow(main);
+                return false;
+            }))
+            Fail(L"the main window does not come to the foreground" + Present());
+        return main;
+    }
+
+    static INPUT KeyInput(WORD vk, bool up) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = vk;
+        input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+        input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        return input;
+    }
+
+    void Key(const std::wstring& keys) {
+        static const std::map<std::wstring, WORD> kKeys = {
+            {L"tab", VK_TAB},       {L"enter", VK_RETURN}, {L"space", VK_SPACE}, {L"escape", VK_ESCAPE},
+            {L"home", VK_HOME},     {L"end", VK_END},      {L"down", VK_DOWN},   {L"up", VK_UP},
+        };
+        std::vector<WORD> modifiers;
+        std::wstring rest = keys;
+        for (std::size_t plus; (plus = rest.find(L'+')) != std::wstring::npos; rest.erase(0, plus + 1)) {
+            const std::wstring modifier = rest.substr(0, plus);
+            if (modifier == L"shift") modifiers.push_back(VK_SHIFT);
+            else if (modifier == L"ctrl") modifiers.push_back(VK_CONTROL);
+            else BadScript(L"unknown modifier: " + modifier);
+        }
+        const auto key = kKeys.find(rest);
+        if (key == kKeys.end()) BadScript(L"unknown key: " + rest);
+        BringToFront();
+        std::vector<INPUT> inputs;
+        for (WORD m : modifiers) inputs.push_back(KeyInput(m, false));
+        inputs.push_back(KeyInput(key->second, false));
+        inputs.push_back(KeyInput(key->second, true));
+        for (auto m = modifiers.rbegin(); m != modifiers.rend(); ++m) inputs.push_back(KeyInput(*m, true));
+        if (SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) != inputs.size())
+            Fail(L"SendInput refused the keys (error " + std::to_wstring(GetLastError()) + L")");
+    }
+
+    void Mouse(int id, const std::wstring& how) {
+        if (how != L"click" && how != L"double") BadScript(L"mouse takes click or double");
+        HWND control = Control(id);
+        BringToFront();
+        RECT rect{};
+        GetWindowRect(control, &rect);
+        const int x = (rect.left + rect.right) / 2;
+        const int y = (rect.top + rect.bottom) / 2;
+        INPUT move{};
+        move.type = INPUT_MOUSE;
+        move.mi.dx = MulDiv(x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+        move.mi.dy = MulDiv(y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+        move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+        std::vector<INPUT> inputs{move};
+        for (int i = 0; i < (how == L"double" ? 2 : 1); ++i) {
+            for (DWORD flag : {DWORD{MOUSEEVENTF_LEFTDOWN}, DWORD{MOUSEEVENTF_LEFTUP}}) {
+                INPUT button{};
+                button.type = INPUT_MOUSE;
+                button.mi.dwFlags = flag;
+                inputs.push_back(button);
+            }
+        }
+        if (SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) != inputs.size())
+            Fail(L"SendInput refused the mouse input (error " + std::to_wstring(GetLastError()) + L")");
+    }
+
+    // The control with the keyboard focus in the program's window thread.
+    HWND FocusedControl() {
+        const DWORD thread = GetWindowThreadProcessId(MainWindow(), nullptr);
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(thread, &info)) return nullptr;
+        return info.hwndFocus;
+    }
+
+    void Focus(int id) {
+        HWND focus = nullptr;
+        if (!Poll([&] { return (focus = FocusedControl()) != nullptr && ControlId(focus) == id; }))
+            Fail(L"the focus is on " + (focus ? ClassOf(focus) + L" " + std::to_wstring(ControlId(focus)) : L"nothing") +
+                 L", not on " + std::to_wstring(id));
+        Print(L"    focus on " + std::to_wstring(id));
+    }
+
+    void DefaultButton(const std::wstring& which) {
+        const int expected = which == L"none" ? 0 : ParseControl(which);
+        std::wstring shown;
+        if (!Poll([&] {
+                shown.clear();
+                for (int id : {IDC_COMMAND1, IDC_COMMAND2, IDC_COMMAND3}) {
+                    if ((GetWindowLongW(Control(id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+                        shown += (shown.empty() ? L"" : L" ") + std::to_wstring(id);
+                }
+                return shown == (expected ? std::to_wstring(expected) : L"");
+            }))
+            Fail(L"the default buttons are [" + shown + L"], expected " + which);
+    }
+
+    void Selection(int id, int start, int end) {
+        HWND control = Control(id);
+        DWORD_PTR range = 0;
+        if (!Poll([&] {
+                return SendMessageTimeoutW(control, EM_GETSEL, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &range) &&
+                       static_cast<int>(LOWORD(range)) == start && static_cast<int>(HIWORD(range)) == end;
+            }))
+            Fail(L"the selection is " + std::to_wstring(LOWORD(range)) + L".." + std::to_wstring(HIWORD(range)) +
+                 L", expected " + std::to_wstring(start) + L".." + std::to_wstring(end));
+    }
+
+    // Every process the program started, by id, with its image path.
+    std::map<DWORD, std::wstring> ChildProcesses() const {
+        std::map<DWORD, std::wstring> children;
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) return children;
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+            if (entry.th32ParentProcessID != pid_) continue;
+            std::wstring image = entry.szExeFile;
+            if (HANDLE child = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID)) {
+                std::vector<wchar_t> path(MAX_PATH * 4);
+                DWORD size = static_cast<DWORD>(path.size());
+                if (QueryFullProcessImageNameW(child, 0, path.data(), &size)) image.assign(path.data(), size);
+                CloseHandle(child);
+            }
+            children[entry.th32ProcessID] = image;
+        }
+        CloseHandle(snapshot);
+        return children;
+    }
+
+    // Watches for 3 s, so that a second start after a double click shows too,
+    // then ends what was started: the test needs no browser.
+    void Children(const std::wstring& pattern, int expected) {
+        std::map<DWORD, std::wstring> seen;
+        const DWORD begin = GetTickCount();
+        while (GetTickCount() - begin < 3000) {
+            for (const auto& [pid, image] : ChildProcesses()) seen.emplace(pid, image);
+            Sleep(20);
+        }
+        int matching = 0;
+        for (const auto& [pid, image] : seen) {
+            const bool match = Matches(image, pattern);
+            matching += match ? 1 : 0;
+            Print(L"    started " + image + (match ? L"" : L" (does not match)"));
+            if (HANDLE child = OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
+                TerminateProcess(child, 0);
+                CloseHandle(child);
+            }
+        }
+        if (matching != expected || static_cast<int>(seen.size()) != expected)
+            Fail(std::to_wstring(seen.size()) + L" process(es) started, " + std::to_wstring(matching) +
+                 L" matching " + pattern + L"; expected " + std::to_wstring(expected));
+    }
 
     HANDLE process_ = nullptr;
     DWORD pid_ = 0;
