@@ -456,7 +456,8 @@ mkdir -p "$work/link-app"
 cp "$program" "$work/link-app/"
 cp "$driver" "$work/link-app/explorer.exe"
 cp "$driver" "$work/cwd/explorer.exe"
-windows_explorer='^[Cc]:\\[Ww][Ii][Nn][Dd][Oo][Ww][Ss]\\explorer\.exe$'
+# Wine names its own explorer by the copy in system32.
+windows_explorer='^[Cc]:\\[Ww][Ii][Nn][Dd][Oo][Ww][Ss]\\([Ss]ystem32\\)?explorer\.exe$'
 drive l <<EOF
 start "$(winpath "$work/link-app/VevAzoverud.exe")"
 wait "title=$main_title"
