@@ -48,6 +48,11 @@ for preset in mingw-i686 mingw-x86_64; do
 done
 tools/check-imports.sh build/mingw-i686/idb2txt.exe build/mingw-i686/VevAzoverud.exe
 
+step "release package (ZIP of the i686 build) and its contents"
+rm -f build/mingw-i686/VevAzoverud-*-win32.zip
+cmake --build --preset mingw-i686 --target package
+tools/check-package.sh build/mingw-i686/VevAzoverud-*-win32.zip
+
 step "end-to-end tests of the window program under Wine (x86_64 twin)"
 timeout 600 tools/wine-e2e.sh build/mingw-x86_64
 
