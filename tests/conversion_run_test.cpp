@@ -764,3 +764,30 @@ TEST(OneReadInput, FifoIsReadOnceAndGivesTheSampleTables) {
     writer.join();
     ExpectTablesAsSample(dir / "out", 0, idb::kCategoryCount);
 }
+
+TEST(Refusals, SignatureReadApartTellsANonDatabaseFromAFileThatCannotBeOpened) {
+    TempDir dir;
+    WriteFile(dir / "good.idb", "\x01rest");
+    WriteFile(dir / "empty.idb", "");
+    WriteFile(dir / "text.idb", "text");
+    fs::create_directory(dir / "folder.idb");
+    using idb::SignatureVerdict;
+    struct Case {
+        const char* name;
+        SignatureVerdict verdict;
+        std::error_code error;
+    };
+    const Case cases[] = {
+        {"good.idb", SignatureVerdict::Database, {}},
+        {"empty.idb", SignatureVerdict::NotDatabase, {}},
+        {"text.idb", SignatureVerdict::NotDatabase, {}},
+        {"missing.idb", SignatureVerdict::CannotOpen, std::make_error_code(std::errc::no_such_file_or_directory)},
+        {"folder.idb", SignatureVerdict::CannotOpen, std::make_error_code(std::errc::is_a_directory)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const idb::SignatureCheck check = idb::InspectSignature(dir / c.name);
+        EXPECT_EQ(check.verdict, c.verdict);
+        EXPECT_EQ(check.error, c.error);
+    }
+}

@@ -1031,14 +1031,19 @@ private:
         std::map<DWORD, std::wstring> seen;
         const DWORD begin = GetTickCount();
         while (GetTickCount() - begin < 3000) {
-            for (const auto& [pid, image] : ChildProcesses()) seen.emplace(pid, image);
+            // A process just being made may not have its image name yet.
+            for (const auto& [pid, image] : ChildProcesses()) {
+                if (!image.empty()) seen[pid] = image;
+                else seen.emplace(pid, image);
+            }
             Sleep(20);
         }
         int matching = 0;
         for (const auto& [pid, image] : seen) {
             const bool match = Matches(image, pattern);
             matching += match ? 1 : 0;
-            Print(L"    started " + image + (match ? L"" : L" (does not match)"));
+            Print(L"    started " + (image.empty() ? L"(a process whose image was never named)" : image) +
+                  (match ? L"" : L" (does not match)"));
             if (HANDLE child = OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
                 TerminateProcess(child, 0);
                 CloseHandle(child);
