@@ -152,7 +152,8 @@ void IdbReader::ReadRaw(int length, std::string& bytes) {
 
 void IdbReader::ReadText(int length, std::string& text) {
     ReadRaw(length, text);
-    text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+    // Most texts hold no NUL; the search is cheaper than the rewrite.
+    if (text.find('\0') != std::string::npos) text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
 }
 
 std::string IdbReader::ReadText(int length) {
@@ -162,15 +163,31 @@ std::string IdbReader::ReadText(int length) {
 }
 
 std::vector<float> IdbReader::ReadSingleArray(int fieldLength) {
-    std::vector<float> values(static_cast<std::size_t>(std::max(fieldLength / 4, 0)));
-    for (float& value : values) value = ReadSingle();
+    std::vector<float> values;
+    ReadSingleArray(fieldLength, values);
     return values;
 }
 
+void IdbReader::ReadSingleArray(int fieldLength, std::vector<float>& values) {
+    values.resize(static_cast<std::size_t>(std::max(fieldLength / 4, 0)));
+    for (float& value : values) value = ReadSingle();
+}
+
 std::string IdbReader::ReadFlags() {
-    std::string digits = ToBitDigits(ReadLong());
-    std::reverse(digits.begin(), digits.end());
+    std::string digits;
+    ReadFlags(digits);
     return digits;
+}
+
+void IdbReader::ReadFlags(std::string& digits) {
+    // ToBitDigits reversed, made in place: character k is bit k.
+    const std::int32_t value = ReadLong();
+    std::uint32_t bits = static_cast<std::uint32_t>(value);
+    const int width = value < 0 ? 32 : std::max(8, static_cast<int>(std::bit_width(bits)));
+    digits.assign(static_cast<std::size_t>(width), '0');
+    for (std::size_t k = 0; bits != 0; ++k, bits >>= 1) {
+        if (bits & 1u) digits[k] = '1';
+    }
 }
 
 void IdbReader::Skip(int length) {
@@ -218,11 +235,16 @@ void IdbReader::ReadRecordHeader() {
 }
 
 std::string IdbReader::ReadItemName() {
+    std::string name;
+    ReadItemName(name);
+    return name;
+}
+
+void IdbReader::ReadItemName(std::string& name) {
     reading_ = Reading::ItemName;
     const int length = ReadByte() >> 1;
-    std::string name = ReadText(length);
+    ReadText(length, name);
     recordPosition_ += 1 + length;
-    return name;
 }
 
 void IdbReader::ReadFieldHeader() {

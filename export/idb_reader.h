@@ -50,8 +50,12 @@ public:
     void ReadRaw(int length, std::string& bytes);
     // FieldLength \ 4 single floats.
     std::vector<float> ReadSingleArray(int fieldLength);
+    // Same, into `values`, reusing its storage.
+    void ReadSingleArray(int fieldLength, std::vector<float>& values);
     // Flag digit string, least significant bit first.
     std::string ReadFlags();
+    // Same, into `digits`, reusing its storage.
+    void ReadFlags(std::string& digits);
     void Skip(int length);
 
     void ReadFileHeader();
@@ -62,6 +66,8 @@ public:
     // advances CategoryPosition. A SizeWord with bit 15 set is damage.
     void ReadRecordHeader();
     std::string ReadItemName();
+    // Same, into `name`, reusing its storage.
+    void ReadItemName(std::string& name);
     // Sets FieldTag and FieldLength; RecordPosition += 2 + FieldLength.
     void ReadFieldHeader();
     bool HasMoreFields() const noexcept { return recordPosition_ <= recordSize_; }

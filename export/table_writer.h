@@ -2,11 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "export/file_io.h"
 
@@ -25,12 +26,26 @@ std::string FormatSingle(float value, std::string_view decimalSeparator);
 // The same with 15 significant digits.
 std::string FormatDouble(double value, std::string_view decimalSeparator);
 
+// The longest texts of FormatLong and of FormatSingle less its separator:
+// "-2147483648" and "-1.234567E-38".
+inline constexpr std::size_t kMaxLongChars = 11;
+inline constexpr std::size_t kMaxSingleChars = 12;
+
+// The same rules written at `out`, which has room for the longest text
+// (kMaxSingleChars + decimalSeparator.size() for a single); each returns the
+// end of what it wrote. These are what the tables use: no string per cell.
+char* FormatLongTo(char* out, std::int32_t value);
+char* FormatSingleTo(char* out, float value, std::string_view decimalSeparator);
+
 // Writes one table: a header, then cells each ended by the delimiter and
 // rows ended by CR LF. Output is buffered; every write to the file is
 // checked and failures throw ConversionError naming the file.
+//
+// A cell is either written whole (WriteCell, WriteSingleCell, ...) or built
+// from pieces (Append, AppendSingle, ...) and ended with EndCell.
 class TableWriter {
 public:
-    explicit TableWriter(std::string decimalSeparator = ".") : decimalSeparator_(std::move(decimalSeparator)) {}
+    explicit TableWriter(std::string decimalSeparator = ".");
     TableWriter(const TableWriter&) = delete;
     TableWriter& operator=(const TableWriter&) = delete;
     // Flushes what was written so far and closes quietly.
@@ -43,10 +58,44 @@ public:
     // Text, then the delimiter.
     void WriteCell(std::string_view text) {
         Append(text);
-        Append(ColumnDelimiter);
+        EndCell();
+    }
+    // FormatSingle, FormatLong and FormatByte of the value, then the delimiter.
+    void WriteSingleCell(float value) {
+        AppendSingle(value);
+        EndCell();
+    }
+    void WriteLongCell(std::int32_t value) {
+        AppendLong(value);
+        EndCell();
+    }
+    void WriteByteCell(std::uint8_t value) { WriteLongCell(value); }
+
+    void Append(std::string_view text) {
+        if (text.size() > Room()) {
+            AppendSlow(text);
+            return;
+        }
+        std::memcpy(next_, text.data(), text.size());
+        next_ += text.size();
+    }
+    void AppendSingle(float value) {
+        if (Room() < singleRoom_) MakeRoom(singleRoom_);
+        next_ = FormatSingleTo(next_, value, decimalSeparator_);
+    }
+    void AppendLong(std::int32_t value) {
+        if (Room() < kMaxLongChars) MakeRoom(kMaxLongChars);
+        next_ = FormatLongTo(next_, value);
+    }
+    void EndCell() {
+        if (Room() < 1) MakeRoom(1);
+        *next_++ = '\t';
     }
     void EndRow() {
-        Append("\r\n");
+        if (Room() < 2) MakeRoom(2);
+        next_[0] = '\r';
+        next_[1] = '\n';
+        next_ += 2;
         ++rows_;
     }
     // Flushes and closes, reporting a failed write or close.
@@ -58,19 +107,25 @@ public:
     long long Rows() const noexcept { return rows_; }
 
 private:
-    void Append(std::string_view text) {
-        if (buffer_.size() + text.size() > kFlushAt) Flush();
-        buffer_.insert(buffer_.end(), text.begin(), text.end());
-    }
+    std::size_t Room() const noexcept { return static_cast<std::size_t>(end_ - next_); }
+    // Flushes, and grows the buffer when `bytes` would not fit even then.
+    void MakeRoom(std::size_t bytes);
+    // Text that does not fit what is left of the buffer.
+    void AppendSlow(std::string_view text);
     void Flush();
+    void WriteOut(const char* data, std::size_t size);
     [[noreturn]] void Fail(const char* action, int errorNumber);
 
-    static constexpr std::size_t kFlushAt = 64 * 1024;
+    static constexpr std::size_t kBufferSize = 64 * 1024;
 
     ScopedFile file_;
     std::filesystem::path path_;
     std::string decimalSeparator_;
-    std::vector<char> buffer_;
+    std::size_t singleRoom_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t capacity_ = 0;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
     long long rows_ = 0;
 };
 
