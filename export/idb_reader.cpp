@@ -116,32 +116,6 @@ void IdbReader::Fail(Damage damage, const std::string& problem) const {
                          problem + " at offset " + Hex(offset) + " (" + std::to_string(offset) + ") while reading " + what);
 }
 
-std::uint8_t IdbReader::ReadByte() {
-    Require(1);
-    return buffer_[next_++];
-}
-
-std::int16_t IdbReader::ReadInteger() {
-    Require(2);
-    const unsigned char* p = buffer_.data() + next_;
-    next_ += 2;
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
-
-std::int32_t IdbReader::ReadLong() {
-    Require(4);
-    const unsigned char* p = buffer_.data() + next_;
-    next_ += 4;
-    const std::uint32_t value = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                                (static_cast<std::uint32_t>(p[2]) << 16) |
-                                (static_cast<std::uint32_t>(p[3]) << 24);
-    return static_cast<std::int32_t>(value);
-}
-
-float IdbReader::ReadSingle() {
-    return std::bit_cast<float>(static_cast<std::uint32_t>(ReadLong()));
-}
-
 void IdbReader::ReadRaw(int length, std::string& bytes) {
     const auto count = static_cast<std::size_t>(std::max(length, 0));
     Require(count);
@@ -247,13 +221,5 @@ void IdbReader::ReadItemName(std::string& name) {
     recordPosition_ += 1 + length;
 }
 
-void IdbReader::ReadFieldHeader() {
-    ++fieldNumber_;
-    reading_ = Reading::FieldHeader;
-    fieldTag_ = ReadByte();
-    fieldLength_ = ReadByte() >> 1;
-    recordPosition_ += 2 + fieldLength_;
-    reading_ = Reading::FieldValue;
-}
 
 }  // namespace idb

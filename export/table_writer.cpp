@@ -43,6 +43,11 @@ char* FormatGeneralTo(char* out, double value, int precision, std::string_view d
     return out;
 }
 
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // Correctly rounded powers of ten from 1E-34 to 1E+52: every float times one
 // of them lands in [1E+6, 1E+7).
 constexpr int kLowestPower = -34;
@@ -101,28 +106,40 @@ char* FormatSingleTo(char* out, float value, std::string_view decimalSeparator) 
         return FormatGeneralTo(out, value, 7, decimalSeparator);
     }
     if (value < 0) *out++ = '-';
-    char digits[7];
-    for (int i = 6; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + rounded % 10);
-        rounded /= 10;
-    }
+    // Seven digits, two at a time, and eight bytes of room for word copies.
+    char digits[16];
+    const std::uint32_t low = rounded % 1000000;
+    digits[0] = static_cast<char>('0' + rounded / 1000000);
+    std::memcpy(digits + 1, kDigitPairs + 2 * (low / 10000), 2);
+    std::memcpy(digits + 3, kDigitPairs + 2 * (low / 100 % 100), 2);
+    std::memcpy(digits + 5, kDigitPairs + 2 * (low % 100), 2);
+    std::memset(digits + 7, '0', 9);
     // The first digit is never 0, so this stops there at the latest.
     int length = 7;
     while (digits[length - 1] == '0') --length;
     if (exponent >= -4 && exponent < 7) {
         if (exponent < 0) {
             out = PutSeparator(PutText(out, "0"), decimalSeparator);
-            for (int i = -1; i > exponent; --i) *out++ = '0';
-            return PutText(out, {digits, static_cast<std::size_t>(length)});
+            // Up to three zeros, then the digits.
+            std::memcpy(out, "000", 4);
+            out += -exponent - 1;
+            std::memcpy(out, digits, 8);
+            return out + length;
         }
         const int whole = exponent + 1;
-        out = PutText(out, {digits, static_cast<std::size_t>(whole)});
+        std::memcpy(out, digits, 8);
+        out += whole;
         if (length <= whole) return out;
         out = PutSeparator(out, decimalSeparator);
-        return PutText(out, {digits + whole, static_cast<std::size_t>(length - whole)});
+        std::memcpy(out, digits + whole, 8);
+        return out + (length - whole);
     }
     *out++ = digits[0];
-    if (length > 1) out = PutText(PutSeparator(out, decimalSeparator), {digits + 1, static_cast<std::size_t>(length - 1)});
+    if (length > 1) {
+        out = PutSeparator(out, decimalSeparator);
+        std::memcpy(out, digits + 1, 8);
+        out += length - 1;
+    }
     *out++ = 'E';
     *out++ = exponent < 0 ? '-' : '+';
     // Floats reach 1E-45 and 3E+38: always two exponent digits.
@@ -140,7 +157,7 @@ std::string FormatLong(std::int32_t value) {
 std::string FormatByte(std::uint8_t value) { return FormatLong(value); }
 
 std::string FormatSingle(float value, std::string_view decimalSeparator) {
-    std::string text(kMaxSingleChars + decimalSeparator.size(), '\0');
+    std::string text(kSingleRoom + decimalSeparator.size(), '\0');
     text.resize(static_cast<std::size_t>(FormatSingleTo(text.data(), value, decimalSeparator) - text.data()));
     return text;
 }
@@ -152,7 +169,19 @@ std::string FormatDouble(double value, std::string_view decimalSeparator) {
 }
 
 TableWriter::TableWriter(std::string decimalSeparator)
-    : decimalSeparator_(std::move(decimalSeparator)), singleRoom_(kMaxSingleChars + decimalSeparator_.size()) {}
+    : decimalSeparator_(std::move(decimalSeparator)),
+      singleRoom_(std::max(kSingleRoom + decimalSeparator_.size(), sizeof(CachedSingle::text))),
+      singles_(std::make_unique<CachedSingle[]>(std::size_t{1} << kCacheBits)) {}
+
+void TableWriter::AppendNewSingle(float value, CachedSingle& slot) {
+    char* const start = next_;
+    next_ = FormatSingleTo(next_, value, decimalSeparator_);
+    const auto length = static_cast<std::size_t>(next_ - start);
+    if (length > sizeof slot.text) return;
+    slot.bits = std::bit_cast<std::uint32_t>(value);
+    slot.length = static_cast<std::uint32_t>(length);
+    std::memcpy(slot.text, start, length);
+}
 
 TableWriter::~TableWriter() {
     // Keep what was written when a conversion stops half-way; errors here

@@ -1,6 +1,7 @@
 // Tab-separated table files and the number-to-text rules of their cells.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -26,14 +27,15 @@ std::string FormatSingle(float value, std::string_view decimalSeparator);
 // The same with 15 significant digits.
 std::string FormatDouble(double value, std::string_view decimalSeparator);
 
-// The longest texts of FormatLong and of FormatSingle less its separator:
-// "-2147483648" and "-1.234567E-38".
+// The same rules written at `out`; each returns the end of what it wrote.
+// These are what the tables use: no string per cell.
+//
+// FormatLongTo needs room for "-2147483648". FormatSingleTo needs
+// kSingleRoom + decimalSeparator.size(): its longest text "-1.234567E-38"
+// less the separator, and 8 bytes it may overwrite past the end of its text,
+// so that digits are copied in whole words.
 inline constexpr std::size_t kMaxLongChars = 11;
-inline constexpr std::size_t kMaxSingleChars = 12;
-
-// The same rules written at `out`, which has room for the longest text
-// (kMaxSingleChars + decimalSeparator.size() for a single); each returns the
-// end of what it wrote. These are what the tables use: no string per cell.
+inline constexpr std::size_t kSingleRoom = 12 + 8;
 char* FormatLongTo(char* out, std::int32_t value);
 char* FormatSingleTo(char* out, float value, std::string_view decimalSeparator);
 
@@ -81,7 +83,14 @@ public:
     }
     void AppendSingle(float value) {
         if (Room() < singleRoom_) MakeRoom(singleRoom_);
-        next_ = FormatSingleTo(next_, value, decimalSeparator_);
+        const auto bits = std::bit_cast<std::uint32_t>(value);
+        CachedSingle& slot = singles_[(bits * 2654435769u) >> (32 - kCacheBits)];
+        if (slot.bits == bits && slot.length != 0) {
+            std::memcpy(next_, slot.text, sizeof slot.text);
+            next_ += slot.length;
+            return;
+        }
+        AppendNewSingle(value, slot);
     }
     void AppendLong(std::int32_t value) {
         if (Room() < kMaxLongChars) MakeRoom(kMaxLongChars);
@@ -112,6 +121,17 @@ private:
     void MakeRoom(std::size_t bytes);
     // Text that does not fit what is left of the buffer.
     void AppendSlow(std::string_view text);
+
+    // Item data repeats its numbers a lot (prices, weights, zeros), so the
+    // texts of recent singles are kept, by their bits. The text is copied
+    // whole, which is why singleRoom_ is at least its size.
+    struct CachedSingle {
+        std::uint32_t bits = 0;
+        std::uint32_t length = 0;  // 0: empty, or a separator too long to keep
+        char text[24] = {};
+    };
+    static constexpr int kCacheBits = 9;
+    void AppendNewSingle(float value, CachedSingle& slot);
     void Flush();
     void WriteOut(const char* data, std::size_t size);
     [[noreturn]] void Fail(const char* action, int errorNumber);
@@ -122,6 +142,7 @@ private:
     std::filesystem::path path_;
     std::string decimalSeparator_;
     std::size_t singleRoom_;
+    std::unique_ptr<CachedSingle[]> singles_;
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;
     char* next_ = nullptr;
