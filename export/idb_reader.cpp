@@ -125,9 +125,19 @@ void IdbReader::ReadRaw(int length, std::string& bytes) {
 }
 
 void IdbReader::ReadText(int length, std::string& text) {
-    ReadRaw(length, text);
-    // Most texts hold no NUL; the search is cheaper than the rewrite.
-    if (text.find('\0') != std::string::npos) text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+    const auto count = static_cast<std::size_t>(std::max(length, 0));
+    Require(count);
+    // One pass that drops the NULs: texts are short, a library call for
+    // each would cost more than the copy.
+    text.resize(count);
+    const unsigned char* from = buffer_.data() + next_;
+    char* to = text.data();
+    for (std::size_t i = 0; i < count; ++i) {
+        *to = static_cast<char>(from[i]);
+        to += from[i] != 0;
+    }
+    text.resize(static_cast<std::size_t>(to - text.data()));
+    next_ += count;
 }
 
 std::string IdbReader::ReadText(int length) {
