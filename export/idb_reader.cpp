@@ -14,6 +14,30 @@ namespace {
 // Large enough that a refill is rare, small enough that memory stays flat.
 constexpr std::size_t kBufferSize = 64 * 1024;
 
+// Texts are short and seldom hold a NUL: a scan in words, the last one
+// overlapping, costs less than a library search, and the copy is one block.
+template <typename Word>
+bool WordHasNul(const char* bytes) {
+    constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xFF;
+    Word word;
+    std::memcpy(&word, bytes, sizeof word);
+    return ((word - kOnes) & ~word & (kOnes << 7)) != 0;
+}
+
+bool HasNul(const char* bytes, std::size_t count) {
+    if (count >= 8) {
+        for (std::size_t i = 0; i + 8 < count; i += 8) {
+            if (WordHasNul<std::uint64_t>(bytes + i)) return true;
+        }
+        return WordHasNul<std::uint64_t>(bytes + count - 8);
+    }
+    if (count >= 4) return WordHasNul<std::uint32_t>(bytes) || WordHasNul<std::uint32_t>(bytes + count - 4);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (bytes[i] == '\0') return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string QuotePath(const std::filesystem::path& path) {
@@ -127,17 +151,16 @@ void IdbReader::ReadRaw(int length, std::string& bytes) {
 void IdbReader::ReadText(int length, std::string& text) {
     const auto count = static_cast<std::size_t>(std::max(length, 0));
     Require(count);
-    // One pass that drops the NULs: texts are short, a library call for
-    // each would cost more than the copy.
-    text.resize(count);
-    const unsigned char* from = buffer_.data() + next_;
-    char* to = text.data();
-    for (std::size_t i = 0; i < count; ++i) {
-        *to = static_cast<char>(from[i]);
-        to += from[i] != 0;
-    }
-    text.resize(static_cast<std::size_t>(to - text.data()));
+    const char* from = reinterpret_cast<const char*>(buffer_.data() + next_);
     next_ += count;
+    if (!HasNul(from, count)) {
+        text.assign(from, count);
+        return;
+    }
+    text.clear();
+    for (std::size_t k = 0; k < count; ++k) {
+        if (from[k] != '\0') text += from[k];
+    }
 }
 
 std::string IdbReader::ReadText(int length) {

@@ -213,6 +213,33 @@ TEST_F(KeptStorageTest, TextsReadIntoALongerOldTextGiveWhatFreshReadsGive) {
     }
 }
 
+TEST_F(KeptStorageTest, NulAtEveryPlaceOfEveryShortLengthIsDropped) {
+    // Texts are searched for NULs a word at a time; every length around the
+    // word sizes, with one NUL at each place or none, and bytes whose high
+    // bit is set (which a careless word test takes for zeros).
+    std::string bytes;
+    std::vector<std::string> expected;
+    std::vector<int> lengths;
+    for (int length = 1; length <= 24; ++length) {
+        for (int nul = -1; nul < length; ++nul) {
+            std::string stored;
+            for (int i = 0; i < length; ++i) stored += i == nul ? '\0' : static_cast<char>(i % 2 ? 0x80 + i : 0x01);
+            bytes += stored;
+            lengths.push_back(length);
+            std::string text = stored;
+            if (nul >= 0) text.erase(static_cast<std::size_t>(nul), 1);
+            expected.push_back(text);
+        }
+    }
+    idb::IdbReader in;
+    Open(in, bytes);
+    std::string text;
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        in.ReadText(lengths[i], text);
+        ASSERT_EQ(text, expected[i]) << "case " << i << ", length " << lengths[i];
+    }
+}
+
 TEST_F(KeptStorageTest, NamesArraysAndFlagsReadIntoOldValues) {
     // Name "Bo\0b" (length byte 8), eight singles, a negative flag value, a
     // name of 0 bytes, one single, flags 5.
