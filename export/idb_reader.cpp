@@ -89,6 +89,9 @@ void IdbReader::Open(const std::filesystem::path& path) {
                               error);
     }
     file_ = std::move(file);
+    // The reader has its own large buffer; the C library's would split every
+    // refill into two system calls.
+    std::setvbuf(file_.Get(), nullptr, _IONBF, 0);
     path_ = path;
     buffer_.resize(kBufferSize);
     next_ = end_ = 0;

@@ -201,6 +201,9 @@ void TableWriter::Create(const std::filesystem::path& folder, std::string_view f
         throw ConversionError(FailureKind::CreateTable, path_, "cannot create " + QuotePath(path_) + ": " + error.message(),
                               error);
     }
+    // The writer has its own large buffer; the C library's would split every
+    // block into two system calls.
+    std::setvbuf(file_.Get(), nullptr, _IONBF, 0);
     if (!buffer_) MakeRoom(kBufferSize);
 }
 
