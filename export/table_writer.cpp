@@ -171,7 +171,9 @@ std::string FormatDouble(double value, std::string_view decimalSeparator) {
 TableWriter::TableWriter(std::string decimalSeparator)
     : decimalSeparator_(std::move(decimalSeparator)),
       singleRoom_(std::max(kSingleRoom + decimalSeparator_.size(), sizeof(CachedSingle::text))),
-      singles_(std::make_unique<CachedSingle[]>(std::size_t{1} << kCacheBits)) {}
+      singles_(std::make_unique<CachedSingle[]>(std::size_t{1} << kCacheBits)) {
+    MakeRoom(kBufferSize);
+}
 
 void TableWriter::AppendNewSingle(float value, CachedSingle& slot) {
     char* const start = next_;
@@ -204,7 +206,6 @@ void TableWriter::Create(const std::filesystem::path& folder, std::string_view f
     // The writer has its own large buffer; the C library's would split every
     // block into two system calls.
     std::setvbuf(file_.Get(), nullptr, _IONBF, 0);
-    if (!buffer_) MakeRoom(kBufferSize);
 }
 
 void TableWriter::WriteHeader(std::string_view text) {
@@ -215,7 +216,7 @@ void TableWriter::WriteHeader(std::string_view text) {
 void TableWriter::MakeRoom(std::size_t bytes) {
     Flush();
     if (buffer_ && capacity_ >= bytes) return;
-    // Only the very first call and separators of many kilobytes come here.
+    // Only the constructor and separators of many kilobytes come here.
     capacity_ = std::max(bytes, kBufferSize);
     buffer_ = std::make_unique<char[]>(capacity_);
     next_ = buffer_.get();

@@ -127,7 +127,7 @@ private:
     // whole, which is why singleRoom_ is at least its size.
     struct CachedSingle {
         std::uint32_t bits = 0;
-        std::uint32_t length = 0;  // 0: empty, or a separator too long to keep
+        std::uint32_t length = 0;  // 0: nothing kept here yet
         char text[24] = {};
     };
     static constexpr int kCacheBits = 9;
