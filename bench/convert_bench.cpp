@@ -241,8 +241,7 @@ void Sizes(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_ReadInput)->Apply(Sizes);
 BENCHMARK(BM_CopyTables)->Apply(Sizes);
-// A large conversion takes a quarter of a second: more than the default
-// half second gives a steadier mean.
+// More than the default half second gives a steadier mean.
 BENCHMARK(BM_Convert)->Apply(Sizes)->MinTime(2.0);
 BENCHMARK(BM_ProcessCopyTables)->Apply(Sizes);
 BENCHMARK(BM_ProcessConvert)->Apply(Sizes)->MinTime(2.0);
@@ -262,8 +261,11 @@ public:
             if ((run.run_type == Run::RT_Iteration || median) && !run.error_occurred) {
                 const std::string name = run.run_name.function_name + "/" + run.run_name.args;
                 times_[name] = run.GetAdjustedRealTime();
-                if (const auto cpu = run.counters.find("process_cpu_ms"); cpu != run.counters.end()) {
-                    processorTimes_[name] = cpu->second.value;
+                // A child process's own time, else this process's.
+                const auto cpu = run.counters.find("process_cpu_ms");
+                processorTimes_[name] = cpu != run.counters.end() ? cpu->second.value : run.GetAdjustedCPUTime();
+                if (const auto input = run.counters.find("input_MiB"); input != run.counters.end()) {
+                    inputMiB_[name] = input->second.value;
                 }
             }
         }
@@ -277,22 +279,23 @@ public:
             const auto read = times_.find("BM_ReadInput" + suffix);
             const auto copy = times_.find("BM_CopyTables" + suffix);
             if (convert != times_.end()) {
-                std::printf("conversion of %zu bytes:", bytes);
-                if (read != times_.end()) std::printf(" %.1fx the time of reading the input,", convert->second / read->second);
-                if (copy != times_.end()) std::printf(" %.2fx the time of copying the tables", convert->second / copy->second);
+                const std::string name = convert->first;
+                // Times are in milliseconds.
+                std::printf("conversion of %zu bytes: %.0f MiB/s of input (%.0f MiB/s of processor time)", bytes,
+                            inputMiB_[name] * 1000 / convert->second, inputMiB_[name] * 1000 / processorTimes_[name]);
+                if (read != times_.end()) std::printf(", %.1fx the time of reading the input", convert->second / read->second);
+                if (copy != times_.end()) {
+                    std::printf(", %.2fx the time (%.2fx the processor time) of copying the tables",
+                                convert->second / copy->second, processorTimes_[name] / processorTimes_[copy->first]);
+                }
                 std::printf("\n");
             }
             const auto process = times_.find("BM_ProcessConvert" + suffix);
             const auto processCopy = times_.find("BM_ProcessCopyTables" + suffix);
             if (process != times_.end() && processCopy != times_.end()) {
-                std::printf("idb2txt on %zu bytes: %.2fx the time of cp -r of its tables", bytes,
-                            process->second / processCopy->second);
-                const auto cpu = processorTimes_.find("BM_ProcessConvert" + suffix);
-                const auto copyCpu = processorTimes_.find("BM_ProcessCopyTables" + suffix);
-                if (cpu != processorTimes_.end() && copyCpu != processorTimes_.end() && copyCpu->second > 0) {
-                    std::printf(", %.2fx its processor time", cpu->second / copyCpu->second);
-                }
-                std::printf("\n");
+                std::printf("idb2txt on %zu bytes: %.2fx the time (%.2fx the processor time) of cp -r of its tables\n",
+                            bytes, process->second / processCopy->second,
+                            processorTimes_[process->first] / processorTimes_[processCopy->first]);
             }
         }
     }
@@ -300,6 +303,7 @@ public:
 private:
     std::map<std::string, double> times_;
     std::map<std::string, double> processorTimes_;
+    std::map<std::string, double> inputMiB_;
 };
 
 }  // namespace
