@@ -69,8 +69,9 @@ double ScaledBy(double magnitude, int power) {
 // where it declines. The float is exact in a double and one product with a
 // correctly rounded power of ten is off by less than 1E-8 in a value below
 // 2E+7, so the rounding is certain unless the fraction lies within 1E-6 of
-// one half; those cases (the true ties among them) go to to_chars. The same
-// margin covers the x87 arithmetic of 32-bit builds, which is only more exact.
+// one half; those cases (the true ties among them) go to to_chars. The 32-bit
+// build computes in SSE too (its toolchain file); x87's extended precision
+// would stay as far inside the margin.
 bool RoundToSevenDigits(float magnitude, std::uint32_t& digits, int& exponent) {
     const double value = magnitude;
     // 2^b <= value < 2^(b+1), so the decimal exponent is floor(b log10 2) or one more.
