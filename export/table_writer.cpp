@@ -183,7 +183,8 @@ void TableWriter::AppendNewSingle(float value, CachedSingle& slot) {
     if (length > sizeof slot.text) return;
     slot.bits = std::bit_cast<std::uint32_t>(value);
     slot.length = static_cast<std::uint32_t>(length);
-    std::memcpy(slot.text, start, length);
+    // Whole, like the copy out: the room reserved for the text covers it.
+    std::memcpy(slot.text, start, sizeof slot.text);
 }
 
 TableWriter::~TableWriter() {
