@@ -43,8 +43,13 @@ void ReadAbsorption(IdbReader& in, int fieldLength, std::vector<float>& values) 
     in.Skip(4);
 }
 
+namespace {
+
+constexpr std::string_view kStatPrefixes[8] = {"s1 ", "s2 ", "s3 ", "s4 ", "s5 ", "s6 ", "stealth ", "s8 "};
+
+}  // namespace
+
 std::string StatsText(const std::array<std::uint8_t, 8>& stats) {
-    static constexpr const char* kStatPrefixes[8] = {"s1 ", "s2 ", "s3 ", "s4 ", "s5 ", "s6 ", "stealth ", "s8 "};
     std::string text;
     for (std::size_t slot = 0; slot < stats.size(); ++slot) {
         if (stats[slot] == 0) continue;
@@ -57,10 +62,21 @@ std::string StatsText(const std::array<std::uint8_t, 8>& stats) {
 namespace {
 
 void WriteAbsorptionCells(TableWriter& out, const std::vector<float>& values) {
-    const std::string& sep = out.DecimalSeparator();
     for (std::size_t i = 0; i < values.size(); ++i) {
-        out.WriteCell(i == 0 ? FormatSingle(values[i], sep) : FormatSingle(values[i], sep) + "%");
+        out.AppendSingle(values[i]);
+        if (i != 0) out.Append("%");
+        out.EndCell();
     }
+}
+
+// StatsText straight into the cell.
+void WriteStatsCell(TableWriter& out, const std::array<std::uint8_t, 8>& stats) {
+    for (std::size_t slot = 0; slot < stats.size(); ++slot) {
+        if (stats[slot] == 0) continue;
+        out.Append(kStatPrefixes[slot]);
+        out.AppendLong(static_cast<std::int8_t>(stats[slot]));
+    }
+    out.EndCell();
 }
 
 }  // namespace
@@ -69,7 +85,7 @@ void ExportArmors(IdbReader& in, TableWriter& out) {
     ArmorRecord& a = CurrentArmor();
     while (in.HasMoreRecords()) {
         in.ReadRecordHeader();
-        a.ItemName = in.ReadItemName();
+        in.ReadItemName(a.ItemName);
         out.WriteCell(a.ItemName);
         ReadCommonBlock(in, a.Block);
 
@@ -90,11 +106,11 @@ void ExportArmors(IdbReader& in, TableWriter& out) {
         out.WriteCell(a.Spell);
         WriteAbsorptionCells(out, a.MainAbsorption);
         WriteAbsorptionCells(out, a.AdditionalAbsorption);
-        out.WriteCell(StatsText(a.StatsModifiers));
+        WriteStatsCell(out, a.StatsModifiers);
         WriteShopCells(out, a.Block);
         WriteGraphicsCells(out, a.Block);
-        out.WriteCell(FormatLong(a.WearOrder));
-        out.WriteCell(FormatByte(a.ApplyWounds));
+        out.WriteLongCell(a.WearOrder);
+        out.WriteByteCell(a.ApplyWounds);
         out.EndRow();
     }
 }

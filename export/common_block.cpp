@@ -33,21 +33,20 @@ void ReadCommonBlock(IdbReader& in, CommonItemBlock& block) {
     in.ReadFieldHeader();
     block.Components = in.ReadLong();
     in.ReadFieldHeader();
-    block.ShopFlags = in.ReadFlags();
+    in.ReadFlags(block.ShopFlags);
     in.ReadFieldHeader();
     block.Deconstructable = in.ReadByte();
 }
 
 void WriteGeneralCells(TableWriter& out, const CommonItemBlock& block) {
-    const std::string& sep = out.DecimalSeparator();
-    out.WriteCell(FormatSingle(block.Price, sep));
-    out.WriteCell(FormatSingle(block.Weight, sep));
-    out.WriteCell(FormatSingle(block.Size, sep));
-    out.WriteCell(FormatSingle(block.Mana, sep));
-    out.WriteCell(FormatLong(block.Slots));
-    out.WriteCell(FormatSingle(block.Durability, sep));
-    out.WriteCell(FormatByte(block.Deconstructable));
-    out.WriteCell(FormatLong(block.Components));
+    out.WriteSingleCell(block.Price);
+    out.WriteSingleCell(block.Weight);
+    out.WriteSingleCell(block.Size);
+    out.WriteSingleCell(block.Mana);
+    out.WriteLongCell(block.Slots);
+    out.WriteSingleCell(block.Durability);
+    out.WriteByteCell(block.Deconstructable);
+    out.WriteLongCell(block.Components);
     out.WriteCell(block.TypeName);
     out.WriteCell(block.MaterialType);
 }
@@ -55,9 +54,9 @@ void WriteGeneralCells(TableWriter& out, const CommonItemBlock& block) {
 void WriteShopCells(TableWriter& out, const CommonItemBlock& block) { FlagCells(out, block.ShopFlags); }
 
 void WriteGraphicsCells(TableWriter& out, const CommonItemBlock& block) {
-    out.WriteCell(FormatLong(block.TextureTypeIndex));
-    out.WriteCell(FormatLong(block.TextureTypeIndex2));
-    out.WriteCell(FormatLong(block.FigureNames));
+    out.WriteLongCell(block.TextureTypeIndex);
+    out.WriteLongCell(block.TextureTypeIndex2);
+    out.WriteLongCell(block.FigureNames);
 }
 
 }  // namespace idb

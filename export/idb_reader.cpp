@@ -14,6 +14,30 @@ namespace {
 // Large enough that a refill is rare, small enough that memory stays flat.
 constexpr std::size_t kBufferSize = 64 * 1024;
 
+// Texts are short and seldom hold a NUL: a scan in words, the last one
+// overlapping, costs less than a library search, and the copy is one block.
+template <typename Word>
+bool WordHasNul(const char* bytes) {
+    constexpr Word kOnes = static_cast<Word>(~Word{0}) / 0xFF;
+    Word word;
+    std::memcpy(&word, bytes, sizeof word);
+    return ((word - kOnes) & ~word & (kOnes << 7)) != 0;
+}
+
+bool HasNul(const char* bytes, std::size_t count) {
+    if (count >= 8) {
+        for (std::size_t i = 0; i + 8 < count; i += 8) {
+            if (WordHasNul<std::uint64_t>(bytes + i)) return true;
+        }
+        return WordHasNul<std::uint64_t>(bytes + count - 8);
+    }
+    if (count >= 4) return WordHasNul<std::uint32_t>(bytes) || WordHasNul<std::uint32_t>(bytes + count - 4);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (bytes[i] == '\0') return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::string QuotePath(const std::filesystem::path& path) {
@@ -65,6 +89,9 @@ void IdbReader::Open(const std::filesystem::path& path) {
                               error);
     }
     file_ = std::move(file);
+    // The reader has its own large buffer; the C library's would split every
+    // refill into two system calls.
+    std::setvbuf(file_.Get(), nullptr, _IONBF, 0);
     path_ = path;
     buffer_.resize(kBufferSize);
     next_ = end_ = 0;
@@ -116,32 +143,6 @@ void IdbReader::Fail(Damage damage, const std::string& problem, long long at) co
                          problem + " at offset " + Hex(offset) + " (" + std::to_string(offset) + ") while reading " + what);
 }
 
-std::uint8_t IdbReader::ReadByte() {
-    Require(1);
-    return buffer_[next_++];
-}
-
-std::int16_t IdbReader::ReadInteger() {
-    Require(2);
-    const unsigned char* p = buffer_.data() + next_;
-    next_ += 2;
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-}
-
-std::int32_t IdbReader::ReadLong() {
-    Require(4);
-    const unsigned char* p = buffer_.data() + next_;
-    next_ += 4;
-    const std::uint32_t value = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                                (static_cast<std::uint32_t>(p[2]) << 16) |
-                                (static_cast<std::uint32_t>(p[3]) << 24);
-    return static_cast<std::int32_t>(value);
-}
-
-float IdbReader::ReadSingle() {
-    return std::bit_cast<float>(static_cast<std::uint32_t>(ReadLong()));
-}
-
 void IdbReader::ReadRaw(int length, std::string& bytes) {
     const auto count = static_cast<std::size_t>(std::max(length, 0));
     Require(count);
@@ -151,8 +152,18 @@ void IdbReader::ReadRaw(int length, std::string& bytes) {
 }
 
 void IdbReader::ReadText(int length, std::string& text) {
-    ReadRaw(length, text);
-    text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+    const auto count = static_cast<std::size_t>(std::max(length, 0));
+    Require(count);
+    const char* from = reinterpret_cast<const char*>(buffer_.data() + next_);
+    next_ += count;
+    if (!HasNul(from, count)) {
+        text.assign(from, count);
+        return;
+    }
+    text.clear();
+    for (std::size_t k = 0; k < count; ++k) {
+        if (from[k] != '\0') text += from[k];
+    }
 }
 
 std::string IdbReader::ReadText(int length) {
@@ -162,15 +173,31 @@ std::string IdbReader::ReadText(int length) {
 }
 
 std::vector<float> IdbReader::ReadSingleArray(int fieldLength) {
-    std::vector<float> values(static_cast<std::size_t>(std::max(fieldLength / 4, 0)));
-    for (float& value : values) value = ReadSingle();
+    std::vector<float> values;
+    ReadSingleArray(fieldLength, values);
     return values;
 }
 
+void IdbReader::ReadSingleArray(int fieldLength, std::vector<float>& values) {
+    values.resize(static_cast<std::size_t>(std::max(fieldLength / 4, 0)));
+    for (float& value : values) value = ReadSingle();
+}
+
 std::string IdbReader::ReadFlags() {
-    std::string digits = ToBitDigits(ReadLong());
-    std::reverse(digits.begin(), digits.end());
+    std::string digits;
+    ReadFlags(digits);
     return digits;
+}
+
+void IdbReader::ReadFlags(std::string& digits) {
+    // ToBitDigits reversed, made in place: character k is bit k.
+    const std::int32_t value = ReadLong();
+    std::uint32_t bits = static_cast<std::uint32_t>(value);
+    const int width = value < 0 ? 32 : std::max(8, static_cast<int>(std::bit_width(bits)));
+    digits.assign(static_cast<std::size_t>(width), '0');
+    for (std::size_t k = 0; bits != 0; ++k, bits >>= 1) {
+        if (bits & 1u) digits[k] = '1';
+    }
 }
 
 void IdbReader::Skip(int length) {
@@ -221,20 +248,17 @@ void IdbReader::ReadRecordHeader() {
 }
 
 std::string IdbReader::ReadItemName() {
-    reading_ = Reading::ItemName;
-    const int length = ReadByte() >> 1;
-    std::string name = ReadText(length);
-    recordPosition_ += 1 + length;
+    std::string name;
+    ReadItemName(name);
     return name;
 }
 
-void IdbReader::ReadFieldHeader() {
-    ++fieldNumber_;
-    reading_ = Reading::FieldHeader;
-    fieldTag_ = ReadByte();
-    fieldLength_ = ReadByte() >> 1;
-    recordPosition_ += 2 + fieldLength_;
-    reading_ = Reading::FieldValue;
+void IdbReader::ReadItemName(std::string& name) {
+    reading_ = Reading::ItemName;
+    const int length = ReadByte() >> 1;
+    ReadText(length, name);
+    recordPosition_ += 1 + length;
 }
+
 
 }  // namespace idb

@@ -1,6 +1,7 @@
 // Forward-only reader over the framing of an items database (Items.idb).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -38,10 +39,27 @@ public:
     void Close() noexcept;
     const std::filesystem::path& Path() const noexcept { return path_; }
 
-    std::uint8_t ReadByte();
-    std::int16_t ReadInteger();
-    std::int32_t ReadLong();
-    float ReadSingle();
+    // The small reads are inline: a record is mostly made of them.
+    std::uint8_t ReadByte() {
+        Require(1);
+        return buffer_[next_++];
+    }
+    std::int16_t ReadInteger() {
+        Require(2);
+        const unsigned char* p = buffer_.data() + next_;
+        next_ += 2;
+        return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+    }
+    std::int32_t ReadLong() {
+        Require(4);
+        const unsigned char* p = buffer_.data() + next_;
+        next_ += 4;
+        const std::uint32_t value = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+                                    (static_cast<std::uint32_t>(p[2]) << 16) |
+                                    (static_cast<std::uint32_t>(p[3]) << 24);
+        return static_cast<std::int32_t>(value);
+    }
+    float ReadSingle() { return std::bit_cast<float>(static_cast<std::uint32_t>(ReadLong())); }
     // `length` bytes with every NUL removed.
     std::string ReadText(int length);
     // Same, into `text`, reusing its storage.
@@ -50,8 +68,12 @@ public:
     void ReadRaw(int length, std::string& bytes);
     // FieldLength \ 4 single floats.
     std::vector<float> ReadSingleArray(int fieldLength);
+    // Same, into `values`, reusing its storage.
+    void ReadSingleArray(int fieldLength, std::vector<float>& values);
     // Flag digit string, least significant bit first.
     std::string ReadFlags();
+    // Same, into `digits`, reusing its storage.
+    void ReadFlags(std::string& digits);
     void Skip(int length);
 
     void ReadFileHeader();
@@ -62,8 +84,17 @@ public:
     // advances CategoryPosition. A SizeWord with bit 15 set is damage.
     void ReadRecordHeader();
     std::string ReadItemName();
+    // Same, into `name`, reusing its storage.
+    void ReadItemName(std::string& name);
     // Sets FieldTag and FieldLength; RecordPosition += 2 + FieldLength.
-    void ReadFieldHeader();
+    void ReadFieldHeader() {
+        ++fieldNumber_;
+        reading_ = Reading::FieldHeader;
+        fieldTag_ = ReadByte();
+        fieldLength_ = ReadByte() >> 1;
+        recordPosition_ += 2 + fieldLength_;
+        reading_ = Reading::FieldValue;
+    }
     bool HasMoreFields() const noexcept { return recordPosition_ <= recordSize_; }
 
     std::int32_t CategoryLimit() const noexcept { return categoryLimit_; }

@@ -21,7 +21,7 @@ void ExportLootItems(IdbReader& in, TableWriter& out) {
     LootItemRecord& l = CurrentLootItem();
     while (in.HasMoreRecords()) {
         in.ReadRecordHeader();
-        l.ItemName = in.ReadItemName();
+        in.ReadItemName(l.ItemName);
         out.WriteCell(l.ItemName);
         ReadCommonBlock(in, l.Block);
         WriteGeneralCells(out, l.Block);

@@ -19,10 +19,11 @@ std::string MaterialsHeader() {
 
 void ExportMaterials(IdbReader& in, TableWriter& out, const YieldHook& yield) {
     MaterialRecord& m = CurrentMaterial();
-    const std::string& sep = out.DecimalSeparator();
+    std::string name;
     while (in.HasMoreRecords()) {
         in.ReadRecordHeader();
-        out.WriteCell(in.ReadItemName());
+        in.ReadItemName(name);
+        out.WriteCell(name);
         while (in.HasMoreFields()) {
             if (yield) yield();
             in.ReadFieldHeader();
@@ -32,7 +33,7 @@ void ExportMaterials(IdbReader& in, TableWriter& out, const YieldHook& yield) {
                 // The two unnamed integers go out as they come, right after
                 // the name and in record order.
                 case 3:
-                case 12: out.WriteCell(FormatLong(in.ReadLong())); break;
+                case 12: out.WriteLongCell(in.ReadLong()); break;
                 case 4: m.Price = in.ReadSingle(); break;
                 case 5: m.Weight = in.ReadSingle(); break;
                 case 6: m.Mana = in.ReadSingle(); break;
@@ -40,21 +41,21 @@ void ExportMaterials(IdbReader& in, TableWriter& out, const YieldHook& yield) {
                 case 8: m.Durability = in.ReadSingle(); break;
                 case 9: m.Skill = in.ReadLong(); break;
                 case 10: m.Damage = in.ReadSingle(); break;
-                case 11: m.Absorption = in.ReadSingleArray(in.FieldLength()); break;
-                case 13: m.ShopFlags = in.ReadFlags(); break;
+                case 11: in.ReadSingleArray(in.FieldLength(), m.Absorption); break;
+                case 13: in.ReadFlags(m.ShopFlags); break;
                 default: break;  // unknown tags: not a byte of the value is read
             }
         }
-        out.WriteCell(FormatSingle(m.Price, sep));
-        out.WriteCell(FormatSingle(m.Weight, sep));
-        out.WriteCell(FormatSingle(m.Mana, sep));
-        out.WriteCell(FormatLong(m.Slots));
-        out.WriteCell(FormatSingle(m.Durability, sep));
+        out.WriteSingleCell(m.Price);
+        out.WriteSingleCell(m.Weight);
+        out.WriteSingleCell(m.Mana);
+        out.WriteLongCell(m.Slots);
+        out.WriteSingleCell(m.Durability);
         out.WriteCell(m.TypeName);
         out.WriteCell(m.CodeName);
-        out.WriteCell(FormatSingle(m.Damage, sep));
-        out.WriteCell(FormatLong(m.Skill));
-        for (float value : m.Absorption) out.WriteCell(FormatSingle(value, sep));
+        out.WriteSingleCell(m.Damage);
+        out.WriteLongCell(m.Skill);
+        for (float value : m.Absorption) out.WriteSingleCell(value);
         FlagCells(out, m.ShopFlags);
         out.EndRow();
     }

@@ -19,13 +19,18 @@ std::string QuestItemsHeader() {
 
 std::string FormatZoneList(std::string_view raw) {
     std::string text;
-    if (raw.size() <= 2) return text;
+    FormatZoneList(raw, text);
+    return text;
+}
+
+void FormatZoneList(std::string_view raw, std::string& text) {
+    text.clear();
+    if (raw.size() <= 2) return;
     // The two leading characters go first, whatever they are, NULs included.
     for (char c : raw.substr(2)) {
         if (c == '\x01') text += ", ";
         else if (c != '\n' && c != '\0') text += c;
     }
-    return text;
 }
 
 void ExportQuestItems(IdbReader& in, TableWriter& out) {
@@ -33,7 +38,7 @@ void ExportQuestItems(IdbReader& in, TableWriter& out) {
     std::string raw;
     while (in.HasMoreRecords()) {
         in.ReadRecordHeader();
-        q.ItemName = in.ReadItemName();
+        in.ReadItemName(q.ItemName);
         out.WriteCell(q.ItemName);
         ReadCommonBlock(in, q.Block);
 
@@ -42,11 +47,11 @@ void ExportQuestItems(IdbReader& in, TableWriter& out) {
         in.ReadFieldHeader();
         if (in.FieldLength() > 0) {
             in.ReadRaw(in.FieldLength(), raw);
-            q.Zones = FormatZoneList(raw);
+            FormatZoneList(raw, q.Zones);
         }
 
         WriteGeneralCells(out, q.Block);
-        out.WriteCell(FormatLong(q.ScriptID));
+        out.WriteLongCell(q.ScriptID);
         out.WriteCell(q.Zones);
         WriteShopCells(out, q.Block);
         WriteGraphicsCells(out, q.Block);

@@ -27,6 +27,8 @@ std::string QuestItemsHeader();
 // The cell text of a raw zone list: the first two characters dropped, each
 // code 1 turned into ", ", LF and NUL removed. Shorter than 3: empty.
 std::string FormatZoneList(std::string_view raw);
+// Same, into `text`, reusing its storage.
+void FormatZoneList(std::string_view raw, std::string& text);
 
 void ExportQuestItems(IdbReader& in, TableWriter& out);
 

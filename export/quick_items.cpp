@@ -22,10 +22,9 @@ void ExportQuickItems(IdbReader& in, TableWriter& out) {
     static constexpr const char* kDamageTypeWords[7] = {"piercing", "slashing", "bludgeoning", "termal",
                                                         "chemic",   "electric", "general"};
     QuickItemRecord& q = CurrentQuickItem();
-    const std::string& sep = out.DecimalSeparator();
     while (in.HasMoreRecords()) {
         in.ReadRecordHeader();
-        q.ItemName = in.ReadItemName();
+        in.ReadItemName(q.ItemName);
         out.WriteCell(q.ItemName);
         ReadCommonBlock(in, q.Block);
 
@@ -46,8 +45,8 @@ void ExportQuickItems(IdbReader& in, TableWriter& out) {
         in.Skip(in.FieldLength());
 
         WriteGeneralCells(out, q.Block);
-        out.WriteCell(FormatLong(q.Skill));
-        out.WriteCell(FormatSingle(q.Damage, sep));
+        out.WriteLongCell(q.Skill);
+        out.WriteSingleCell(q.Damage);
         out.WriteCell(q.DamageType);
         out.WriteCell(q.Spell);
         WriteShopCells(out, q.Block);

@@ -1,12 +1,14 @@
 // Tab-separated table files and the number-to-text rules of their cells.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "export/file_io.h"
 
@@ -25,12 +27,27 @@ std::string FormatSingle(float value, std::string_view decimalSeparator);
 // The same with 15 significant digits.
 std::string FormatDouble(double value, std::string_view decimalSeparator);
 
+// The same rules written at `out`; each returns the end of what it wrote.
+// These are what the tables use: no string per cell.
+//
+// FormatLongTo needs room for "-2147483648". FormatSingleTo needs
+// kSingleRoom + decimalSeparator.size(): its longest text "-1.234567E-38"
+// less the separator, and 8 bytes it may overwrite past the end of its text,
+// so that digits are copied in whole words.
+inline constexpr std::size_t kMaxLongChars = 11;
+inline constexpr std::size_t kSingleRoom = 12 + 8;
+char* FormatLongTo(char* out, std::int32_t value);
+char* FormatSingleTo(char* out, float value, std::string_view decimalSeparator);
+
 // Writes one table: a header, then cells each ended by the delimiter and
 // rows ended by CR LF. Output is buffered; every write to the file is
 // checked and failures throw ConversionError naming the file.
+//
+// A cell is either written whole (WriteCell, WriteSingleCell, ...) or built
+// from pieces (Append, AppendSingle, ...) and ended with EndCell.
 class TableWriter {
 public:
-    explicit TableWriter(std::string decimalSeparator = ".") : decimalSeparator_(std::move(decimalSeparator)) {}
+    explicit TableWriter(std::string decimalSeparator = ".");
     TableWriter(const TableWriter&) = delete;
     TableWriter& operator=(const TableWriter&) = delete;
     // Flushes what was written so far and closes quietly.
@@ -43,10 +60,51 @@ public:
     // Text, then the delimiter.
     void WriteCell(std::string_view text) {
         Append(text);
-        Append(ColumnDelimiter);
+        EndCell();
+    }
+    // FormatSingle, FormatLong and FormatByte of the value, then the delimiter.
+    void WriteSingleCell(float value) {
+        AppendSingle(value);
+        EndCell();
+    }
+    void WriteLongCell(std::int32_t value) {
+        AppendLong(value);
+        EndCell();
+    }
+    void WriteByteCell(std::uint8_t value) { WriteLongCell(value); }
+
+    void Append(std::string_view text) {
+        if (text.size() > Room()) {
+            AppendSlow(text);
+            return;
+        }
+        std::memcpy(next_, text.data(), text.size());
+        next_ += text.size();
+    }
+    void AppendSingle(float value) {
+        if (Room() < singleRoom_) MakeRoom(singleRoom_);
+        const auto bits = std::bit_cast<std::uint32_t>(value);
+        CachedSingle& slot = singles_[(bits * 2654435769u) >> (32 - kCacheBits)];
+        if (slot.bits == bits && slot.length != 0) {
+            std::memcpy(next_, slot.text, sizeof slot.text);
+            next_ += slot.length;
+            return;
+        }
+        AppendNewSingle(value, slot);
+    }
+    void AppendLong(std::int32_t value) {
+        if (Room() < kMaxLongChars) MakeRoom(kMaxLongChars);
+        next_ = FormatLongTo(next_, value);
+    }
+    void EndCell() {
+        if (Room() < 1) MakeRoom(1);
+        *next_++ = '\t';
     }
     void EndRow() {
-        Append("\r\n");
+        if (Room() < 2) MakeRoom(2);
+        next_[0] = '\r';
+        next_[1] = '\n';
+        next_ += 2;
         ++rows_;
     }
     // Flushes and closes, reporting a failed write or close.
@@ -58,19 +116,37 @@ public:
     long long Rows() const noexcept { return rows_; }
 
 private:
-    void Append(std::string_view text) {
-        if (buffer_.size() + text.size() > kFlushAt) Flush();
-        buffer_.insert(buffer_.end(), text.begin(), text.end());
-    }
+    std::size_t Room() const noexcept { return static_cast<std::size_t>(end_ - next_); }
+    // Flushes, and grows the buffer when `bytes` would not fit even then.
+    void MakeRoom(std::size_t bytes);
+    // Text that does not fit what is left of the buffer.
+    void AppendSlow(std::string_view text);
+
+    // Item data repeats its numbers a lot (prices, weights, zeros), so the
+    // texts of recent singles are kept, by their bits. The text is copied
+    // whole, which is why singleRoom_ is at least its size.
+    struct CachedSingle {
+        std::uint32_t bits = 0;
+        std::uint32_t length = 0;  // 0: nothing kept here yet
+        char text[24] = {};
+    };
+    static constexpr int kCacheBits = 9;
+    void AppendNewSingle(float value, CachedSingle& slot);
     void Flush();
+    void WriteOut(const char* data, std::size_t size);
     [[noreturn]] void Fail(const char* action, int errorNumber);
 
-    static constexpr std::size_t kFlushAt = 64 * 1024;
+    static constexpr std::size_t kBufferSize = 64 * 1024;
 
     ScopedFile file_;
     std::filesystem::path path_;
     std::string decimalSeparator_;
-    std::vector<char> buffer_;
+    std::size_t singleRoom_;
+    std::unique_ptr<CachedSingle[]> singles_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t capacity_ = 0;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
     long long rows_ = 0;
 };
 

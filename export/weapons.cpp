@@ -31,24 +31,25 @@ std::string WeaponsHeader() {
 namespace {
 
 // "attack A, defence D", either part left out when its bonus is zero.
-std::string BonusText(float attack, float defence, const std::string& sep) {
-    std::string text;
-    if (attack != 0) text = "attack " + FormatSingle(attack, sep);
-    if (defence != 0) {
-        if (!text.empty()) text += ", ";
-        text += "defence " + FormatSingle(defence, sep);
+void WriteBonusCell(TableWriter& out, float attack, float defence) {
+    if (attack != 0) {
+        out.Append("attack ");
+        out.AppendSingle(attack);
     }
-    return text;
+    if (defence != 0) {
+        out.Append(attack != 0 ? ", defence " : "defence ");
+        out.AppendSingle(defence);
+    }
+    out.EndCell();
 }
 
 }  // namespace
 
 void ExportWeapons(IdbReader& in, TableWriter& out) {
     WeaponRecord& w = CurrentWeapon();
-    const std::string& sep = out.DecimalSeparator();
     while (in.HasMoreRecords()) {
         in.ReadRecordHeader();
-        w.ItemName = in.ReadItemName();
+        in.ReadItemName(w.ItemName);
         out.WriteCell(w.ItemName);
         ReadCommonBlock(in, w.Block);
 
@@ -64,7 +65,7 @@ void ExportWeapons(IdbReader& in, TableWriter& out) {
         // Scaled and summed in double, rounded to single once.
         w.DamageMax = static_cast<float>(static_cast<double>(in.ReadSingle()) * 10 + w.DamageMin);
         in.ReadFieldHeader();
-        w.DamageProportions = in.ReadSingleArray(in.FieldLength());
+        in.ReadSingleArray(in.FieldLength(), w.DamageProportions);
         for (float& value : w.DamageProportions) value = static_cast<float>(static_cast<double>(value) * 100);
         in.ReadFieldHeader();
         in.ReadText(in.FieldLength(), w.Spell);
@@ -76,13 +77,17 @@ void ExportWeapons(IdbReader& in, TableWriter& out) {
         w.DefenceBonus = in.ReadSingle();
 
         WriteGeneralCells(out, w.Block);
-        out.WriteCell(FormatSingle(w.Range, sep));
-        out.WriteCell(FormatSingle(w.DamageMin, sep));
-        out.WriteCell(FormatSingle(w.DamageMax, sep));
-        out.WriteCell(FormatLong(w.Actions));
+        out.WriteSingleCell(w.Range);
+        out.WriteSingleCell(w.DamageMin);
+        out.WriteSingleCell(w.DamageMax);
+        out.WriteLongCell(w.Actions);
         out.WriteCell(w.Spell);
-        for (float value : w.DamageProportions) out.WriteCell(FormatSingle(value, sep) + "%");
-        out.WriteCell(BonusText(w.AttackBonus, w.DefenceBonus, sep));
+        for (float value : w.DamageProportions) {
+            out.AppendSingle(value);
+            out.Append("%");
+            out.EndCell();
+        }
+        WriteBonusCell(out, w.AttackBonus, w.DefenceBonus);
         WriteShopCells(out, w.Block);
         WriteGraphicsCells(out, w.Block);
         out.EndRow();

@@ -21,6 +21,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "export/conversion_error.h"
@@ -264,6 +265,24 @@ TEST(SampleConversion, MakeSampleRegeneratesTheCommittedDatabase) {
     const std::string command = "'" + tool.string() + "' '" + (out / "Items.idb").string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     EXPECT_EQ(ReadFile(out / "Items.idb"), committed);
+}
+
+TEST(SampleConversion, MakeSampleWritesTheBenchmarkMixOfAGivenSize) {
+    const fs::path converter(IDB2TXT_PATH);
+    const fs::path tool = converter.parent_path() / ("make_sample" + converter.extension().string());
+    if (!fs::exists(tool)) GTEST_SKIP() << tool << " is not built";
+    TempDir out;
+    const auto run = [&](const std::string& option) {
+        const std::string command = "'" + tool.string() + "' " + option + " '" + (out / "Mix.idb").string() + "' 2>/dev/null";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    ASSERT_EQ(run("--bytes=200000"), 0);
+    EXPECT_EQ(ReadFile(out / "Mix.idb"), idb::testing::LargeDatabase(200000));
+    // No size, or one whose generation would need gigabytes, is a usage error.
+    for (const char* option : {"--bytes=0", "--bytes=-5", "--bytes=x", "--bytes=2000000000"}) {
+        EXPECT_EQ(run(option), 2) << option;
+    }
 }
 
 TEST(SampleConversion, ReplacesTablesLeftInTheFolder) {

@@ -1,8 +1,10 @@
 // Writes the bundled sample database:   make_sample samples/Items.idb
 // or one dominated by N materials:      make_sample --materials=N OUTPUT.idb
+// or the benchmark's mix of N bytes:    make_sample --bytes=N OUTPUT.idb
 // The second keeps the window program's materials export, which yields to
 // the message loop once per field, busy for seconds: the end-to-end tests
-// act on the window during that time.
+// act on the window during that time. The third is the database the
+// benchmark converts, for comparing tables before and after a change.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -34,12 +36,18 @@ int main(int argc, char** argv) {
     const std::string option = argc == 3 ? argv[1] : "";
     const std::string prefix = "--materials=";
     const int materials = option.rfind(prefix, 0) == 0 ? std::atoi(option.c_str() + prefix.size()) : 0;
-    if (argc != 2 && !(argc == 3 && materials > 0)) {
-        std::fputs("Usage: make_sample [--materials=N] OUTPUT.idb\n", stderr);
+    const std::string bytesPrefix = "--bytes=";
+    const long long bytes = option.rfind(bytesPrefix, 0) == 0 ? std::atoll(option.c_str() + bytesPrefix.size()) : 0;
+    // The generator holds several times the database in memory: 1 GB is plenty.
+    constexpr long long kMaxBytes = 1LL << 30;
+    if (argc != 2 && !(argc == 3 && (materials > 0 || (bytes > 0 && bytes <= kMaxBytes)))) {
+        std::fputs("Usage: make_sample [--materials=N | --bytes=N] OUTPUT.idb\n", stderr);
         return 2;
     }
     try {
-        if (materials > 0) {
+        if (bytes > 0) {
+            idb::testing::WriteFile(argv[2], idb::testing::LargeDatabase(static_cast<std::size_t>(bytes)));
+        } else if (materials > 0) {
             // Past a few dozen records only the reader's own counting reads them all.
             MaterialsHeavyDatabase(materials).Write(argv[2], idb::testing::IdbBuilder::SizeMode::ReaderCounters);
         } else {
