@@ -75,7 +75,7 @@ void SplitTabs(std::string_view line, std::vector<std::string_view>& cells) {
     }
 }
 
-Manifest ReadManifest(InputFolder& in) {
+Manifest ReadManifest(InputFolder& in, std::span<const KindSpec> kinds) {
     std::unique_ptr<ByteSource> source = in.Open(std::string(kManifestName));
     LineReader lines(*source);
     Manifest manifest;
@@ -97,7 +97,8 @@ Manifest ReadManifest(InputFolder& in) {
             hasFormat = true;
         } else if (key == "kind") {
             need(2, "kind<TAB>NAME");
-            manifest.kind = FindKind(parts[1]);
+            for (const KindSpec& kind : kinds)
+                if (kind.name == parts[1]) manifest.kind = &kind;
             if (!manifest.kind) ManifestError(n, "unknown kind '" + std::string(parts[1]) + "'");
         } else if (key == "file") {
             need(3, "file<TAB>TAG<TAB>auto|4-byte");
@@ -403,8 +404,8 @@ private:
 
 }  // namespace
 
-PackSummary Pack(InputFolder& in, ByteSink& out) {
-    const Manifest manifest = ReadManifest(in);
+PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds) {
+    const Manifest manifest = ReadManifest(in, kinds);
     PackSummary summary;
     const std::uint64_t start = out.Position();
     FileNodeWriter file(out, manifest.fileTag, manifest.fileForceLong);
@@ -447,7 +448,7 @@ PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
     }
     // The database must not replace one of the files it is made from.
     if (fs::exists(target, error)) {
-        const Manifest manifest = ReadManifest(in);
+        const Manifest manifest = ReadManifest(in, Kinds());
         std::vector<std::string> inputs{std::string(kManifestName)};
         for (const BlockEntry& block : manifest.blocks) inputs.push_back(block.table);
         if (!manifest.trailerFile.empty()) inputs.push_back(manifest.trailerFile);
