@@ -230,37 +230,19 @@ private:
     void AppendFieldNode(std::vector<std::uint8_t>& out, std::size_t f, bool forceLong) {
         const FieldSpec& field = record_.fields[f];
         const std::string_view cell = cells_[cellOf_[f]];
-        const std::size_t start = out.size();
-        out.push_back(field.tag);
-        out.push_back(0);
+        const std::size_t start = BeginNode(out, field.tag);
         try {
             ParseCell(cell, field, out);
         } catch (const CellProblem& problem) {
             const std::string text(cell);
             Fail(row_, std::string(field.name), "bad cell", &text, problem.expected);
         }
-        PatchHeader(out, start, forceLong);
-    }
-
-    static void PatchHeader(std::vector<std::uint8_t>& out, std::size_t start, bool forceLong) {
-        const std::size_t length = out.size() - start - 2;
-        if (length <= kMaxShortLength && !forceLong) {
-            out[start + 1] = static_cast<std::uint8_t>(length << 1);
-            return;
-        }
-        if (length > kMaxNodeLength) throw std::length_error("node too long");
-        const std::uint32_t word = static_cast<std::uint32_t>(length << 1 | 1);
-        const std::uint8_t size[4] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
-                                      static_cast<std::uint8_t>(word >> 16), static_cast<std::uint8_t>(word >> 24)};
-        out[start + 1] = size[0];
-        out.insert(out.begin() + static_cast<std::ptrdiff_t>(start + 2), size + 1, size + 4);
+        if (!FinishNode(out, start, forceLong)) Fail(row_, std::string(field.name), "the value is longer than a node can be");
     }
 
     void PackRow(std::vector<std::uint8_t>& block) {
         ParseExtra();
-        const std::size_t start = block.size();
-        block.push_back(recordTag_);
-        block.push_back(0);
+        const std::size_t start = BeginNode(block, recordTag_);
         if (!explicitFields_) {
             for (std::size_t f = 0; f < record_.fields.size(); ++f) AppendFieldNode(block, f, false);
         } else {
@@ -280,8 +262,7 @@ private:
                 }
             }
         }
-        if (block.size() - start - 2 > kMaxNodeLength) Fail(row_, {}, "the record is longer than a node can be");
-        PatchHeader(block, start, recordForceLong_);
+        if (!FinishNode(block, start, recordForceLong_)) Fail(row_, {}, "the record is longer than a node can be");
     }
 
     [[noreturn]] void ExtraError(std::string_view token, const std::string& problem) const {
