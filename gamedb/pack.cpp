@@ -363,7 +363,7 @@ public:
     void Finish() {
         if (!streaming_) {
             std::vector<std::uint8_t> header;
-            AppendHeader(header, tag_, length_, forceLong_);
+            AppendHeader(header, tag_, static_cast<std::size_t>(length_), forceLong_);
             out_.Write(header);
             out_.Write(pending_);
             return;

@@ -70,4 +70,7 @@ timeout 600 tools/wine-e2e.sh build/mingw-x86_64
 step "end-to-end tests of the dialog object's system dialogs under Wine (x86_64 twin)"
 timeout 300 tools/wine-e2e-dialogs.sh build/mingw-x86_64
 
+step "gamedb.exe under Wine: unpack and pack of every kind (x86_64 twin)"
+timeout 300 tools/wine-gamedb.sh build/mingw-x86_64
+
 step "all tests passed"
