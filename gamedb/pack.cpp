@@ -232,7 +232,7 @@ private:
         const std::string_view cell = cells_[cellOf_[f]];
         const std::size_t start = BeginNode(out, field.tag);
         try {
-            ParseCell(cell, field, out);
+            ParseCell(UnquoteCell(cell, unquoted_), field, out);
         } catch (const CellProblem& problem) {
             const std::string text(cell);
             Fail(row_, std::string(field.name), "bad cell", &text, problem.expected);
@@ -334,6 +334,7 @@ private:
     bool explicitFields_ = false;
     std::vector<FieldToken> tokens_;
     std::vector<bool> listed_;
+    std::string unquoted_;
 };
 
 // Writes the file node: its content stays in memory while it is short
