@@ -420,6 +420,8 @@ PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds
     return summary;
 }
 
+const KindSpec& ManifestKind(InputFolder& in) { return *ReadManifest(in, Kinds()).kind; }
+
 PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
     DiskInputFolder in(dir);
     std::error_code error;
