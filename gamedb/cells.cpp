@@ -97,7 +97,7 @@ template <typename T>
 void AppendNumber(std::string& out, T value) {
     char text[24];
     const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, result.ptr);
+    out.append(text, static_cast<std::size_t>(result.ptr - text));
 }
 
 template <typename T>
