@@ -11,8 +11,9 @@
 namespace gamedb {
 namespace {
 
-// Windows-1251 bytes 0x80..0xFF as Unicode; 0x98 has no character.
-constexpr std::array<char16_t, 128> kCp1251High = {
+// Windows-1251 bytes 0x80..0xBF as Unicode; 0x98 has no character. 0xC0..0xFF
+// are U+0410..U+044F in order.
+constexpr std::array<char16_t, 64> kCp1251High = {
     0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
     0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0,      0x2122,
     0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
@@ -51,7 +52,7 @@ constexpr std::array<ByteText, 256> MakeByteTexts() {
             t.text[0] = static_cast<char>(b);
             t.size = 1;
         } else {
-            const unsigned cp = kCp1251High[b - 0x80];
+            const unsigned cp = b >= 0xC0 ? 0x410 + (b - 0xC0) : unsigned{kCp1251High[b - 0x80]};
             if (cp < 0x800) {
                 t.text[0] = static_cast<char>(0xC0 | cp >> 6);
                 t.text[1] = static_cast<char>(0x80 | (cp & 0x3F));
