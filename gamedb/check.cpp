@@ -5,6 +5,7 @@
 #include <charconv>
 #include <span>
 
+#include "gamedb/cells.h"
 #include "gamedb/error.h"
 
 namespace gamedb {
@@ -251,11 +252,10 @@ std::string Checker::KeyText(std::span<const std::uint8_t> payload, const BlockS
     std::uint64_t overrun = 0;
     while (NextNode(payload, pos, node, overrun) == Split::Ok) {
         if (node.tag != block->keyTag) continue;
+        // As the tables show it: UTF-8, with their escapes.
+        const auto end = std::find(node.payload.begin(), node.payload.end(), std::uint8_t{0});
         std::string text;
-        for (std::uint8_t c : node.payload) {
-            if (c == 0) break;
-            text += static_cast<char>(c);
-        }
+        AppendText(text, std::span(node.payload.begin(), end));
         return text;
     }
     return {};
