@@ -159,6 +159,12 @@ public:
         std::string_view line;
         if (!lines.Next(line)) Fail(1, {}, "the table is empty; expected a header row");
         ReadHeader(line);
+        // The block is about as large as its table: room made once spares
+        // the copies of a doubling buffer, which briefly held a block and a
+        // half. Untouched room costs no memory; the cap keeps a huge table
+        // from asking for more than a 32-bit process has.
+        constexpr std::uint64_t kMaxReserve = 256u << 20;
+        block.reserve(static_cast<std::size_t>(std::min(source_->Size(), kMaxReserve)));
         long long rows = 0;
         while (lines.Next(line)) {
             if (line.empty()) continue;  // spreadsheets add blank lines at the end
