@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <random>
+#include <set>
 #include <system_error>
 
 #include "gamedb/cells.h"
@@ -33,9 +34,9 @@ struct Manifest {
     std::string trailerFile;
 };
 
-[[noreturn]] void ManifestError(long long line, const std::string& problem) {
+[[noreturn]] void ManifestError(const std::string& label, long long line, const std::string& problem) {
     Place place;
-    place.file = "\"" + std::string(kManifestName) + "\"";
+    place.file = label;
     place.row = line;
     throw Error(place, problem);
 }
@@ -77,33 +78,39 @@ void SplitTabs(std::string_view line, std::vector<std::string_view>& cells) {
 
 Manifest ReadManifest(InputFolder& in, std::span<const KindSpec> kinds) {
     std::unique_ptr<ByteSource> source = in.Open(std::string(kManifestName));
+    const std::string label = source->Label();
+    const auto fail = [&label](long long line, const std::string& problem) { ManifestError(label, line, problem); };
     LineReader lines(*source);
     Manifest manifest;
     bool hasFormat = false;
     bool hasFile = false;
     std::string_view line;
     std::vector<std::string_view> parts;
+    std::set<std::string> seen;
     while (lines.Next(line)) {
         const long long n = lines.LineNumber();
         if (line.empty()) continue;
         SplitTabs(line, parts);
         const std::string_view key = parts[0];
         const auto need = [&](std::size_t count, const char* form) {
-            if (parts.size() != count) ManifestError(n, "'" + std::string(key) + "' needs the form: " + form);
+            if (parts.size() != count) fail(n, "'" + std::string(key) + "' needs the form: " + form);
         };
+        if ((key == "format" || key == "kind" || key == "file" || key == "trailer" || key == "trailer-file") &&
+            !seen.insert(std::string(key)).second)
+            fail(n, "'" + std::string(key) + "' comes twice");
         if (key == "format") {
             need(2, "format<TAB>1");
-            if (parts[1] != "1") ManifestError(n, "unknown format '" + std::string(parts[1]) + "'; this program reads format 1");
+            if (parts[1] != "1") fail(n, "unknown format '" + std::string(parts[1]) + "'; this program reads format 1");
             hasFormat = true;
         } else if (key == "kind") {
             need(2, "kind<TAB>NAME");
             for (const KindSpec& kind : kinds)
                 if (kind.name == parts[1]) manifest.kind = &kind;
-            if (!manifest.kind) ManifestError(n, "unknown kind '" + std::string(parts[1]) + "'");
+            if (!manifest.kind) fail(n, "unknown kind '" + std::string(parts[1]) + "'");
         } else if (key == "file") {
             need(3, "file<TAB>TAG<TAB>auto|4-byte");
             if (!ParseTag(parts[1], manifest.fileTag) || !ParseForm(parts[2], manifest.fileForceLong))
-                ManifestError(n, "bad 'file' line; expected a tag 0-255 and 'auto' or '4-byte'");
+                fail(n, "bad 'file' line; expected a tag 0-255 and 'auto' or '4-byte'");
             hasFile = true;
         } else if (key == "block") {
             need(4, "block<TAB>TAG<TAB>TABLE<TAB>auto|4-byte");
@@ -111,29 +118,30 @@ Manifest ReadManifest(InputFolder& in, std::span<const KindSpec> kinds) {
             block.line = n;
             block.table = std::string(parts[2]);
             if (!ParseTag(parts[1], block.tag) || !ParseForm(parts[3], block.forceLong))
-                ManifestError(n, "bad 'block' line; expected a tag 0-255, a table name and 'auto' or '4-byte'");
-            if (!IsPlainFileName(block.table)) ManifestError(n, "the table must be a file name inside the folder: '" + block.table + "'");
+                fail(n, "bad 'block' line; expected a tag 0-255, a table name and 'auto' or '4-byte'");
+            if (!IsPlainFileName(block.table)) fail(n, "the table must be a file name inside the folder: '" + block.table + "'");
             manifest.blocks.push_back(std::move(block));
         } else if (key == "trailer") {
             need(2, "trailer<TAB>HEX BYTES");
             std::string digits;
             for (char c : parts[1])
                 if (c != ' ') digits += c;
-            if (!ParseHex(digits, manifest.trailer)) ManifestError(n, "bad 'trailer'; expected hex bytes such as 00 0C");
+            if (!ParseHex(digits, manifest.trailer)) fail(n, "bad 'trailer'; expected hex bytes such as 00 0C");
             manifest.hasTrailer = true;
         } else if (key == "trailer-file") {
             need(2, "trailer-file<TAB>FILE");
             manifest.trailerFile = std::string(parts[1]);
-            if (!IsPlainFileName(manifest.trailerFile)) ManifestError(n, "the trailer file must be a file name inside the folder");
+            if (!IsPlainFileName(manifest.trailerFile)) fail(n, "the trailer file must be a file name inside the folder");
             manifest.hasTrailer = true;
         } else {
-            ManifestError(n, "unknown key '" + std::string(key) + "'");
+            fail(n, "unknown key '" + std::string(key) + "'");
         }
     }
-    if (!hasFormat) ManifestError(-1, "no 'format' line");
-    if (!manifest.kind) ManifestError(-1, "no 'kind' line");
-    if (!hasFile) ManifestError(-1, "no 'file' line");
-    if (!manifest.hasTrailer) ManifestError(-1, "no 'trailer' or 'trailer-file' line");
+    if (!hasFormat) fail(-1, "no 'format' line");
+    if (!manifest.kind) fail(-1, "no 'kind' line");
+    if (!hasFile) fail(-1, "no 'file' line");
+    if (!manifest.hasTrailer) fail(-1, "no 'trailer' or 'trailer-file' line");
+    if (seen.count("trailer") && seen.count("trailer-file")) fail(-1, "both 'trailer' and 'trailer-file'");
     return manifest;
 }
 

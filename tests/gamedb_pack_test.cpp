@@ -244,6 +244,10 @@ TEST_F(PackRefusal, BadFolders) {
     escaping.replace(escaping.find("weapons.txt"), 11, "../weapons.txt");
     writeManifest(escaping);
     ExpectRefused({"table outside the folder", "manifest.txt", 5, "", nullptr, "must be a file name inside the folder"});
+    writeManifest(manifest + "kind\titems\r\n");
+    ExpectRefused({"key twice", "manifest.txt", 11, "", nullptr, "'kind' comes twice"});
+    writeManifest(manifest + "trailer-file\tt.bin\r\n");
+    ExpectRefused({"trailer twice", "manifest.txt", -1, "", nullptr, "both 'trailer' and 'trailer-file'"});
     fs::remove(in_ / "manifest.txt");
     ExpectRefused({"missing manifest", "manifest.txt", -1, "", nullptr, "cannot open"});
 }
