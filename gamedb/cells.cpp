@@ -97,7 +97,7 @@ template <typename T>
 void AppendNumber(std::string& out, T value) {
     char text[24];
     const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, result.ptr);
+    out.append(text, static_cast<std::size_t>(result.ptr - text));
 }
 
 template <typename T>
@@ -388,8 +388,9 @@ void AppendCell(std::string& out, const FieldSpec& field, std::span<const std::u
     }
     const std::size_t start = out.size();
     AppendValue(out, field, payload, {});
-    // A typed cell must not read as hex.
+    // A typed cell must not read as hex, nor as a cell a spreadsheet quoted.
     if (out.size() > start && out[start] == kHexMarker) out.insert(out.begin() + static_cast<std::ptrdiff_t>(start), '\\');
+    else if (out.size() > start && out[start] == '"') out.replace(start, 1, "\\x22");
 }
 
 void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out) {
@@ -398,6 +399,21 @@ void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::u
         return;
     }
     ParseValue(cell, field, out);
+}
+
+std::string_view UnquoteCell(std::string_view cell, std::string& scratch) {
+    if (cell.empty() || cell[0] != '"') return cell;
+    const char* expected = "a quoted cell: \"...\" with every inner quote doubled";
+    if (cell.size() < 2 || cell.back() != '"') Bad(expected);
+    scratch.clear();
+    for (std::size_t i = 1; i + 1 < cell.size(); ++i) {
+        if (cell[i] == '"') {
+            if (i + 2 >= cell.size() || cell[i + 1] != '"') Bad(expected);
+            ++i;
+        }
+        scratch += cell[i];
+    }
+    return scratch;
 }
 
 void AppendHex(std::string& out, std::span<const std::uint8_t> bytes) {

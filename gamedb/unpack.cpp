@@ -59,7 +59,7 @@ public:
         manifest += kind_.name;
         manifest += "\r\nfile\t" + std::to_string(reader_.FileNode().tag) + "\t" + FormName(reader_.FileNode()) + "\r\n";
 
-        std::set<std::string> used;
+        std::set<std::string> used{std::string(kManifestName)};
         BlockInfo block;
         while (reader_.NextBlock(block)) {
             const BlockSpec* spec = FindBlock(kind_, block.header.tag);

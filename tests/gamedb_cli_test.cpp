@@ -151,6 +151,22 @@ TEST(GamedbCli, FailedUnpackKeepsTheEarlierTables) {
         EXPECT_EQ(entry.path().extension(), ".txt") << entry.path();
 }
 
+TEST(GamedbCli, PackUnderAnotherKindsNameNeedsKind) {
+    TempDir dir;
+    WriteDatabase(dir / "a.ldb", Generate(*FindKind("levers"), GenOptions{}));
+    ASSERT_EQ(RunGamedb(dir, "unpack a.ldb t").exitCode, 0);
+    WriteBytes(dir / "units.udb", Bytes{'U'});
+    const Result refused = RunGamedb(dir, "pack t units.udb");
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(Contains(refused.err, "holds a levers database, but the name \"units.udb\" is that of a units database"))
+        << refused.err;
+    EXPECT_EQ(Text(ReadBytes(dir / "units.udb")), "U");
+    EXPECT_EQ(RunGamedb(dir, "--kind units pack t units.udb").exitCode, 2);
+    EXPECT_EQ(RunGamedb(dir, "--kind levers pack t units.udb").exitCode, 0);
+    EXPECT_EQ(RunGamedb(dir, "pack t copy.bin").exitCode, 0);
+    EXPECT_EQ(ReadBytes(dir / "copy.bin"), ReadBytes(dir / "a.ldb"));
+}
+
 TEST(GamedbCli, OutputThatWouldReplaceTheInputIsRefused) {
     TempDir dir;
     const Bytes db = Serialize(Generate(*FindKind("levers"), GenOptions{}));

@@ -136,6 +136,12 @@ TEST_F(PackEdits, LfLineEndsAndNoByteOrderMark) {
     EXPECT_EQ(PackRows(JoinTable(rows_) + "\r\n\r\n"), original_);
 }
 
+TEST_F(PackEdits, CellQuotedByASpreadsheet) {
+    rows_[1][kNameColumn] = "\"say \"\"hi\"\"\"";
+    Weapons()[0].Find(kNameTag)->payload = TextPayload("say \"hi\"");
+    EXPECT_EQ(PackRows(), Serialize(model_));
+}
+
 TEST_F(PackEdits, ColumnsInAnotherOrder) {
     for (auto& row : rows_) std::swap(row[kNameColumn], row[kPriceColumn]);
     EXPECT_EQ(PackRows(), original_);
