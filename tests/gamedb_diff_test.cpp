@@ -160,6 +160,19 @@ TEST(GamedbDiff, DifferencesOutsideTheRecords) {
     }
 }
 
+TEST(GamedbDiff, LongTailsComparedToTheirLastByte) {
+    GenOptions options;
+    options.maxRecords = 1;
+    GenDatabase before = testing::Generate(*FindKind("levers"), options);
+    before.trailing.assign(200'000, 0x11);
+    GenDatabase after = before;
+    EXPECT_TRUE(RunDiff(before, after).Equal());
+    after.trailing.back() = 0x12;
+    const std::string text = FormatDiff(RunDiff(before, after));
+    EXPECT_NE(text.find("the bytes after the file node differ: 0000020C02080100000011111111"), std::string::npos) << text;
+    EXPECT_NE(text.find("... (200010 bytes) -> 0000020C"), std::string::npos) << text;
+}
+
 TEST(GamedbDiff, BlockSizeForm) {
     GenOptions options;
     options.maxRecords = 0;
