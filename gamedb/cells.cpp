@@ -560,15 +560,27 @@ void AppendFloat(std::string& out, std::uint32_t bits) {
         for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[bits >> shift & 15];
         return;
     }
-    // Whole numbers below 100000 are most of the game's floats; their
-    // shortest form is their decimal digits (an exponent form is never
-    // shorter below six digits), and integer formatting is several times
-    // cheaper than the float search. -0 takes the general path.
+    // Whole numbers below 100000 and eighths below 1000 (2.5, 0.25, 12.375)
+    // are most of the game's floats. Their shortest form is their exact
+    // decimal digits: with six significant digits or fewer no shorter
+    // decimal lies within half a float step, and the exponent form is never
+    // shorter. Integer formatting is several times cheaper than the float
+    // search. -0 takes the general path.
     const float value = std::bit_cast<float>(bits);
     if (value > -100000.0f && value < 100000.0f && bits != 0x80000000u) {
         const auto whole = static_cast<std::int32_t>(value);
         if (static_cast<float>(whole) == value) {
             AppendNumber(out, whole);
+            return;
+        }
+        const float eighths = value * 8.0f;  // exact: a power of two
+        const auto count = static_cast<std::int32_t>(eighths);
+        if (value > -1000.0f && value < 1000.0f && static_cast<float>(count) == eighths) {
+            static constexpr std::string_view kFractions[8] = {"", ".125", ".25", ".375", ".5", ".625", ".75", ".875"};
+            const std::int32_t magnitude = count < 0 ? -count : count;
+            if (count < 0) out += '-';
+            AppendNumber(out, magnitude / 8);
+            out += kFractions[magnitude % 8];
             return;
         }
     }
