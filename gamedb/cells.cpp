@@ -601,10 +601,29 @@ bool ParseFloat(std::string_view text, std::uint32_t& bits) {
         bits = v;
         return true;
     }
+    // Whole numbers of up to 7 digits (most of the game's floats) are exact
+    // as floats: no decimal search needed. "-0" keeps its sign.
+    const std::size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (text.size() > sign && text.size() - sign <= 7) {
+        std::uint32_t whole = 0;
+        std::size_t k = sign;
+        for (; k < text.size() && text[k] >= '0' && text[k] <= '9'; ++k)
+            whole = whole * 10 + static_cast<std::uint32_t>(text[k] - '0');
+        if (k == text.size()) {
+            const float value = static_cast<float>(whole);
+            bits = std::bit_cast<std::uint32_t>(sign ? -value : value);
+            return true;
+        }
+    }
     // Spreadsheets in many locales write a decimal comma.
+    bool comma = false;
+    bool dot = false;
+    for (const char c : text) {
+        comma |= c == ',';
+        dot |= c == '.';
+    }
     char local[64];
-    if (text.find(',') != std::string_view::npos && text.find('.') == std::string_view::npos &&
-        text.size() < sizeof local) {
+    if (comma && !dot && text.size() < sizeof local) {
         std::memcpy(local, text.data(), text.size());
         for (std::size_t i = 0; i < text.size(); ++i)
             if (local[i] == ',') local[i] = '.';

@@ -181,7 +181,9 @@ TEST(CellSyntax, FloatInputForms) {
         {"", false, 0},             {" 1", false, 0},            {"1 ", false, 0},
         {"1.5x", false, 0},         {"1,5,5", false, 0},         {"1.5,0", false, 0},
         {"nan:0x3F800000", false, 0}, {"nan:0x", false, 0},       {"nan:0x1FFC000000", false, 0},
-        {"+1", false, 0},           {"0x10", false, 0},
+        {"+1", false, 0},           {"0x10", false, 0},          {"-", false, 0},
+        {"-0", true, 0x80000000},   {"0", true, 0},              {"9999999", true, 0x4B18967F},
+        {"16777217", true, 0x4B800000}, {"-007", true, 0xC0E00000}, {"12a", false, 0},
     };
     for (const auto& c : cases) {
         std::uint32_t bits = 0;
