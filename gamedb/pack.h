@@ -1,0 +1,32 @@
+// Folder of tables and manifest.txt -> database. At most one block is held
+// in memory; the file node's size is patched in at the end.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "gamedb/byte_io.h"
+#include "gamedb/folder.h"
+#include "gamedb/unpack.h"
+
+namespace gamedb {
+
+struct PackSummary {
+    std::vector<TableSummary> tables;
+    std::uint64_t bytes = 0;
+};
+
+// Writes the database to `out`. Throws Error naming table, row, column, the
+// cell and what was expected; `out` then holds a partial database. The
+// manifest's kind is looked up in `kinds`.
+PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds = Kinds());
+
+// The kind a folder's manifest names; throws Error when it cannot be read.
+const KindSpec& ManifestKind(InputFolder& in);
+
+// Packs `dir` into `target` through a temporary file beside it, renamed over
+// the target only on success. Refuses a target that is one of the folder's
+// own files.
+PackSummary PackToFile(const std::filesystem::path& dir, const std::filesystem::path& target);
+
+}  // namespace gamedb

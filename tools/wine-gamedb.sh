@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# gamedb.exe under wine64: unpack and pack of a generated database of every
+# kind, with Cyrillic file and folder names; the database must come back
+# byte for byte and the tables must equal those of the Linux build.
+#
+#   tools/wine-gamedb.sh BUILD_DIR      (an x86_64 MinGW build, e.g. build/mingw-x86_64)
+#
+# Needs build/default (the Linux gamedb and make_gamedb). No display needed.
+set -euo pipefail
+
+if [[ $# -ne 1 ]]; then
+  echo "usage: $0 BUILD_DIR" >&2
+  exit 2
+fi
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$1" && pwd)
+program=$build/gamedb.exe
+native=$root/build/default
+work=$build/wine-gamedb
+
+fail() {
+  echo "wine-gamedb: FAILED: $*" >&2
+  exit 1
+}
+
+for needed in "$program" "$native/gamedb" "$native/make_gamedb"; do
+  [[ -x $needed ]] || fail "missing $needed"
+done
+
+rm -rf "$work"
+mkdir -p "$work/home"
+export WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=C.UTF-8 HOME=$work/home   # plain C mangles Cyrillic arguments
+trap 'timeout 30 "$WINESERVER" -k 2>/dev/null || true' EXIT
+
+cd "$work"
+timeout 120 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true   # makes the prefix
+for kind in items levers perks prints spells units quests acks; do
+  db="База $kind.bin"
+  "$native/make_gamedb" "$kind" "$db" 7
+  timeout 60 "$WINE" "$program" --quiet --kind "$kind" unpack "$db" "Таблицы $kind" </dev/null ||
+    fail "$kind: unpack exited with $?"
+  "$native/gamedb" --quiet --kind "$kind" unpack "$db" "linux-$kind"
+  diff -r "linux-$kind" "Таблицы $kind" >/dev/null || fail "$kind: the tables differ from the Linux build's"
+  cp "$db" "Снова $kind.bin"   # pack must replace an existing file
+  timeout 60 "$WINE" "$program" --quiet pack "Таблицы $kind" "Снова $kind.bin" </dev/null ||
+    fail "$kind: pack exited with $?"
+  cmp -s "$db" "Снова $kind.bin" || fail "$kind: the packed database differs from the original"
+  echo "wine-gamedb: $kind: unpack and pack byte-identical, tables as on Linux"
+done
+# A bad cell fails with status 1 and leaves the target alone.
+printf 'x' >"Цель.bin"
+printf 'a\tb\tmany\t\t\r\n' >>"Таблицы perks/skills.txt"   # name, code, icon_index, base_attributes, ~extra
+status=0
+timeout 60 "$WINE" "$program" pack "Таблицы perks" "Цель.bin" </dev/null 2>err.txt || status=$?
+[[ $status -eq 1 ]] || fail "bad cell: exit status $status, expected 1"
+grep -q 'bad cell' err.txt || fail "bad cell: no message: $(cat err.txt)"
+[[ $(cat "Цель.bin") == x ]] || fail "bad cell: the target was changed"
+echo "wine-gamedb: a bad cell fails with status 1 and leaves the target alone"
+
+# check and diff: the same report and exit status as the Linux build (the
+# Windows one ends its lines with CR LF).
+same_as_linux() {  # EXPECTED_STATUS ARGS...
+  local expected=$1 status=0 native_status=0
+  shift
+  timeout 60 "$WINE" "$program" "$@" </dev/null >wine-out.txt 2>/dev/null || status=$?
+  "$native/gamedb" "$@" >linux-out.txt 2>/dev/null || native_status=$?
+  [[ $status -eq $expected && $native_status -eq $expected ]] ||
+    fail "$*: exit status $status (Linux $native_status), expected $expected"
+  tr -d '\r' <wine-out.txt | cmp -s - linux-out.txt || fail "$*: the report differs from the Linux build's"
+}
+"$native/make_gamedb" items "Предметы.idb" 3
+"$native/make_gamedb" items "Предметы-мод.idb" 4
+same_as_linux 1 check "Предметы.idb"
+same_as_linux 0 diff "Предметы.idb" "Предметы.idb"
+same_as_linux 1 diff "Предметы.idb" "Предметы-мод.idb"
+same_as_linux 2 diff "Предметы.idb" "нет такого.idb"
+echo "wine-gamedb: check and diff report and exit as on Linux"
