@@ -76,12 +76,6 @@ void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsig
     throw ArchiveError("archive \"" + std::string(archiveName) + "\": " + what);
 }
 
-std::string FoldName(std::string_view name) {
-    std::string folded(name);
-    for (char& c : folded) c = static_cast<char>(Cp1251Lower(static_cast<unsigned char>(c)));
-    return folded;
-}
-
 // Copies `length` bytes of `region` to `sink`; `what` names the reader in messages.
 void StreamRegion(const FileRegion& region, const std::string& what,
                   const std::function<void(std::string_view)>& sink) {
@@ -346,6 +340,11 @@ const Entry* Archive::Find(std::string_view name) const {
             if (SameName(entry.name, name)) return &entry;
         }
     }
+    // A name hashed with ASCII lower-casing only sits where its own Cyrillic
+    // capitals put it, which another spelling cannot reach through the hash.
+    for (const Entry& entry : entries_) {
+        if (SameName(entry.name, name)) return &entry;
+    }
     return nullptr;
 }
 
@@ -408,19 +407,11 @@ Layout PlanArchive(std::span<const Member> members, std::string_view archiveName
     const auto count = static_cast<std::uint32_t>(members.size());
     Layout layout;
 
-    std::vector<std::pair<std::string, std::uint32_t>> folded;
-    folded.reserve(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::string& name = members[i].name;
-        if (name.empty()) Fail(archiveName, "member " + std::to_string(i + 1) + " has an empty name");
-        if (name.size() > 0xFFFF) Fail(archiveName, "the name " + Quoted(name.substr(0, 40)) + "... is longer than 65535 bytes");
-        folded.emplace_back(FoldName(name), i);
-    }
-    std::sort(folded.begin(), folded.end());
-    for (std::size_t i = 1; i < folded.size(); ++i) {
-        if (folded[i - 1].first == folded[i].first) {
-            Fail(archiveName, "two members are named " + Quoted(members[folded[i - 1].second].name) + " and " +
-                                  Quoted(members[folded[i].second].name) + " (names differ by case only or not at all)");
+    // Repeated names are written as they come: an archive that has them is
+    // rewritten unchanged. The edits refuse to make new ones.
+    for (const Member& member : members) {
+        if (member.name.size() > 0xFFFF) {
+            Fail(archiveName, "the name " + Quoted(member.name.substr(0, 40)) + "... is longer than 65535 bytes");
         }
     }
 
@@ -529,6 +520,7 @@ std::vector<Member>::iterator FindMember(std::vector<Member>& members, std::stri
 }  // namespace
 
 void AddMember(std::vector<Member>& members, Member member, std::string_view archiveName) {
+    if (member.name.empty()) Fail(archiveName, "a member needs a name");
     if (FindMember(members, member.name) != members.end()) {
         Fail(archiveName, "already has a member " + Quoted(member.name) + " (replace it instead)");
     }

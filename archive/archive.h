@@ -136,8 +136,8 @@ struct Layout {
     std::uint64_t fileSize = kHeaderSize;
 };
 
-// Plans an archive; throws ArchiveError for an empty, over-long or repeated
-// name, or a total past 4 GiB. `archiveName` is for messages.
+// Plans an archive; throws ArchiveError for a name over 65535 bytes or a
+// total past 4 GiB. `archiveName` is for messages.
 Layout PlanArchive(std::span<const Member> members, std::string_view archiveName);
 
 // Writes an archive of `members` in their order to a temporary file beside
@@ -146,7 +146,8 @@ void WriteArchive(const std::filesystem::path& target, std::span<const Member> m
 
 // Edits of a member list, as the commands make them. Each throws
 // ArchiveError naming the member when the edit does not apply.
-// Adds at the end with the current time; the name must be new.
+// Adds at the end with the current time; the name must be new in any case
+// spelling (the lookup could not tell the two apart).
 void AddMember(std::vector<Member>& members, Member member, std::string_view archiveName);
 // Replaces the data of the member of that name in place, with the current
 // time; the stored name keeps its spelling.
