@@ -351,6 +351,9 @@ const Entry* Archive::Find(std::string_view name) const {
 const Entry* Archive::FindUtf8(std::string_view utf8Name) const {
     std::optional<std::string> name = Utf8ToCp1251(utf8Name);
     if (!name) return nullptr;
+    // A stored name may hold a `/` of its own.
+    if (const Entry* entry = Find(*name)) return entry;
+    if (name->find('/') == std::string::npos) return nullptr;
     std::replace(name->begin(), name->end(), '/', '\\');
     return Find(*name);
 }

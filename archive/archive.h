@@ -96,7 +96,7 @@ public:
     std::span<const Entry> Entries() const { return entries_; }
     // By Windows-1251 name, in any case; nullptr when there is none.
     const Entry* Find(std::string_view name) const;
-    // By UTF-8 name, `/` taken as `\`; nullptr when there is none.
+    // By UTF-8 name, `/` also taken as `\`; nullptr when there is none.
     const Entry* FindUtf8(std::string_view utf8Name) const;
 
     // Where the member lies in the archive file (archives opened from a file).

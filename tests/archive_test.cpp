@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ArchiveFind, IgnoresCaseOfLatinAndCyrillicLetters) {
     TempDir dir;
     const std::string stored = resarc::Utf8ToCp1251("Квесты\\Zone1.TXT").value();
-    Written(dir, {InMemory(stored, "q"), InMemory("Items.idb", "i")});
+    Written(dir, {InMemory(stored, "q"), InMemory("Items.idb", "i"), InMemory("odd/slash.txt", "s")});
     const Archive archive = Archive::Open(dir / "out.res");
     for (const char* utf8 : {"Квесты\\Zone1.TXT", "квесты\\zone1.txt", "КВЕСТЫ/ZONE1.txt", "кВеСтЫ/zOnE1.TxT"}) {
         const resarc::Entry* entry = archive.FindUtf8(utf8);
@@ -223,6 +223,9 @@ TEST(ArchiveFind, IgnoresCaseOfLatinAndCyrillicLetters) {
         EXPECT_EQ(entry->name, stored);
     }
     EXPECT_NE(archive.FindUtf8("ITEMS.IDB"), nullptr);
+    // A `/` stored in a name is found as it is.
+    ASSERT_NE(archive.FindUtf8("ODD/slash.txt"), nullptr);
+    EXPECT_EQ(archive.FindUtf8("ODD/slash.txt")->name, "odd/slash.txt");
     for (const char* utf8 : {"Items.id", "Items.idbx", "Квесты", "zone1.txt", "\xFF"}) {
         EXPECT_EQ(archive.FindUtf8(utf8), nullptr) << utf8;
     }
