@@ -45,7 +45,7 @@ step "fuzzing the archive reader for 30 s (clang, libFuzzer + ASan + UBSan)"
 archive_fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 build/fuzz/fuzz/archive_seeds "$archive_fuzz_dir/corpus"
 archive_fuzzer=$PWD/build/fuzz/fuzz/archive_fuzzer
-if ! (cd "$archive_fuzz_dir" && "$archive_fuzzer" -max_total_time=30 -rss_limit_mb=2048 -print_final_stats=1 \
+if ! (cd "$archive_fuzz_dir" && "$archive_fuzzer" -max_total_time=30 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         -artifact_prefix="$archive_fuzz_dir/" corpus >fuzz.log 2>&1); then
   tail -n 60 "$archive_fuzz_dir/fuzz.log"
   echo "fuzzing the archive reader found a failure; the log and the input are in $archive_fuzz_dir" >&2
