@@ -1,6 +1,130 @@
 // gamedb: unpack the game's databases into tables, pack them back, check and compare.
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/gamedb/commands.h"
+#include "gamedb/database.h"
+#include "gamedb/error.h"
+
+#ifndef GAMEDB_VERSION
+#define GAMEDB_VERSION "0.0.0"
+#endif
+
+namespace gamedb::cli {
+namespace {
+
+struct Command {
+    std::string_view name;
+    std::string_view operands;      // for the usage line
+    std::size_t minOperands;
+    std::size_t maxOperands;
+    int (*run)(const Invocation&);
+    std::string_view summary;
+};
+
+// One line per command.
+constexpr Command kCommands[] = {
+    {"unpack", "DATABASE OUTDIR", 2, 2, RunUnpack, "write one table per block and manifest.txt into OUTDIR"},
+    {"pack", "DIR DATABASE", 2, 2, RunPack, "write DATABASE from the tables and manifest.txt in DIR"},
+};
+
+void Print(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
+
+std::string Usage() {
+    std::string text = "Usage: gamedb [--kind K] [--quiet] COMMAND ARGUMENTS\n\nCommands:\n";
+    for (const Command& command : kCommands) {
+        std::string line = "  " + std::string(command.name) + " " + std::string(command.operands);
+        line.resize(std::max<std::size_t>(line.size() + 1, 30), ' ');
+        text += line + std::string(command.summary) + "\n";
+    }
+    text +=
+        "\nOptions:\n"
+        "  --kind K     the database kind (items, levers, perks, prints, spells, units,\n"
+        "               quests, acks); by default it comes from the file name\n"
+        "  --quiet      print nothing on success\n"
+        "  --help       show this help and exit\n"
+        "  --version    show the version and exit\n"
+        "\nExit status: 0 success, 1 failure, 2 bad usage.\n";
+    return text;
+}
+
+int BadUsage(const std::string& message) {
+    Report(message);
+    Print(stderr, "Try 'gamedb --help'.\n");
+    return kExitUsage;
+}
+
+int Run(std::span<const std::string> args) {
+    Invocation invocation;
+    const Command* command = nullptr;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+            if (!command) {
+                for (const Command& c : kCommands)
+                    if (c.name == a) command = &c;
+                if (!command) return BadUsage("unknown command '" + args[i] + "'");
+            } else {
+                invocation.operands.push_back(args[i]);
+            }
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "--help" || a == "-h") {
+            Print(stdout, Usage());
+            return kExitOk;
+        } else if (a == "--version") {
+            Print(stdout, "gamedb " GAMEDB_VERSION "\n");
+            return kExitOk;
+        } else if (a == "--quiet" || a == "-q") {
+            invocation.quiet = true;
+        } else if (a == "--kind") {
+            if (i + 1 >= args.size()) return BadUsage("--kind needs a kind");
+            invocation.kind = args[++i];
+        } else if (a.starts_with("--kind=")) {
+            invocation.kind = std::string(a.substr(7));
+        } else {
+            return BadUsage("unknown option '" + args[i] + "'");
+        }
+    }
+    if (!command) return BadUsage("no command given");
+    if (invocation.operands.size() < command->minOperands || invocation.operands.size() > command->maxOperands)
+        return BadUsage("usage: gamedb " + std::string(command->name) + " " + std::string(command->operands));
+    try {
+        return command->run(invocation);
+    } catch (const gamedb::UsageError& e) {
+        return BadUsage(e.what());
+    } catch (const std::exception& e) {
+        Report(e.what());
+        return kExitFailure;
+    }
+}
+
+}  // namespace
+
+void Report(const std::string& message) {
+    Print(stderr, "gamedb: ");
+    Print(stderr, message);
+    Print(stderr, "\n");
+}
+
+}  // namespace gamedb::cli
+
 #ifdef _WIN32
-int wmain() { return 0; }
+// Wide arguments keep file names outside the ANSI code page intact.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::u8string utf8 = std::filesystem::path(argv[i]).u8string();
+        args.emplace_back(utf8.begin(), utf8.end());
+    }
+    return gamedb::cli::Run(args);
+}
 #else
-int main() { return 0; }
+int main(int argc, char** argv) { return gamedb::cli::Run(std::vector<std::string>(argv + 1, argv + argc)); }
 #endif

@@ -1,0 +1,27 @@
+// The commands of the gamedb program. Each takes its parsed invocation and
+// returns the exit status; a gamedb::Error or gamedb::UsageError thrown by a
+// command is reported by main in one place.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace gamedb::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+struct Invocation {
+    std::vector<std::string> operands;   // UTF-8
+    std::string kind;                    // --kind, empty when not given
+    bool quiet = false;                  // --quiet
+};
+
+// Writes a line "gamedb: MESSAGE" to stderr.
+void Report(const std::string& message);
+
+int RunUnpack(const Invocation& invocation);
+int RunPack(const Invocation& invocation);
+
+}  // namespace gamedb::cli

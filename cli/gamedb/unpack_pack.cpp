@@ -1,0 +1,47 @@
+// The unpack and pack commands.
+#include <filesystem>
+#include <string>
+
+#include "cli/gamedb/commands.h"
+#include "gamedb/byte_io.h"
+#include "gamedb/database.h"
+#include "gamedb/folder.h"
+#include "gamedb/pack.h"
+#include "gamedb/unpack.h"
+
+namespace gamedb::cli {
+namespace {
+
+std::string Tables(const std::vector<TableSummary>& tables) {
+    std::string text;
+    for (const TableSummary& table : tables) {
+        if (!text.empty()) text += ", ";
+        text += table.name + " " + std::to_string(table.rows);
+    }
+    return text.empty() ? "no blocks" : text;
+}
+
+}  // namespace
+
+int RunUnpack(const Invocation& invocation) {
+    OpenedDatabase database = OpenDatabase(invocation.operands[0], invocation.kind);
+    const std::filesystem::path dir = PathFromUtf8(invocation.operands[1]);
+    DiskOutputFolder out(dir, {database.path});
+    const UnpackSummary summary = Unpack(*database.source, *database.kind, out);
+    if (!invocation.quiet)
+        Report("unpacked " + database.label + " (" + std::string(database.kind->name) + ") into " + QuotedPath(dir) +
+               ": " + Tables(summary.tables) + " rows");
+    return kExitOk;
+}
+
+int RunPack(const Invocation& invocation) {
+    const std::filesystem::path dir = PathFromUtf8(invocation.operands[0]);
+    const std::filesystem::path target = PathFromUtf8(invocation.operands[1]);
+    const PackSummary summary = PackToFile(dir, target);
+    if (!invocation.quiet)
+        Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
+               " bytes): " + Tables(summary.tables) + " rows");
+    return kExitOk;
+}
+
+}  // namespace gamedb::cli

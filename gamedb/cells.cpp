@@ -1,0 +1,563 @@
+#include "gamedb/cells.h"
+
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+#include "gamedb/framing.h"
+
+namespace gamedb {
+namespace {
+
+// Windows-1251 bytes 0x80..0xBF as Unicode; 0x98 has no character. 0xC0..0xFF
+// are U+0410..U+044F in order.
+constexpr std::array<char16_t, 64> kCp1251High = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0,      0x2122,
+    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
+
+// Per byte: its UTF-8 form, or an escape, precomputed once.
+struct ByteText {
+    char text[4];
+    std::uint8_t size;
+};
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+constexpr std::array<ByteText, 256> MakeByteTexts() {
+    std::array<ByteText, 256> table{};
+    for (unsigned b = 0; b < 256; ++b) {
+        ByteText& t = table[b];
+        const auto escape = [&t](char c) {
+            t.text[0] = '\\';
+            t.text[1] = c;
+            t.size = 2;
+        };
+        if (b == '\\') escape('\\');
+        else if (b == '\t') escape('t');
+        else if (b == '\r') escape('r');
+        else if (b == '\n') escape('n');
+        else if (b < 0x20 || b == 0x7F || b == 0x98) {
+            // Control bytes and the one byte without a character: \xHH.
+            t.text[0] = '\\';
+            t.text[1] = 'x';
+            t.text[2] = kHexDigits[b >> 4];
+            t.text[3] = kHexDigits[b & 15];
+            t.size = 4;
+        } else if (b < 0x80) {
+            t.text[0] = static_cast<char>(b);
+            t.size = 1;
+        } else {
+            const unsigned cp = b >= 0xC0 ? 0x410 + (b - 0xC0) : unsigned{kCp1251High[b - 0x80]};
+            if (cp < 0x800) {
+                t.text[0] = static_cast<char>(0xC0 | cp >> 6);
+                t.text[1] = static_cast<char>(0x80 | (cp & 0x3F));
+                t.size = 2;
+            } else {
+                t.text[0] = static_cast<char>(0xE0 | cp >> 12);
+                t.text[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+                t.text[2] = static_cast<char>(0x80 | (cp & 0x3F));
+                t.size = 3;
+            }
+        }
+    }
+    return table;
+}
+
+constexpr std::array<ByteText, 256> kByteTexts = MakeByteTexts();
+
+// The Windows-1251 byte of a Unicode character; -1 when there is none.
+int Cp1251Byte(std::uint32_t cp) {
+    if (cp < 0x80) return static_cast<int>(cp);
+    if (cp >= 0x410 && cp <= 0x44F) return static_cast<int>(cp - 0x410 + 0xC0);
+    for (std::size_t i = 0; i < 0x40; ++i)
+        if (kCp1251High[i] == cp) return static_cast<int>(0x80 + i);
+    return -1;
+}
+
+std::uint32_t LoadLe32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+void StoreLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                                   static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+    out.insert(out.end(), bytes, bytes + 4);
+}
+
+template <typename T>
+void AppendNumber(std::string& out, T value) {
+    char text[24];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out.append(text, result.ptr);
+}
+
+template <typename T>
+bool ParseNumber(std::string_view text, T& value) {
+    if (text.empty()) return false;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+bool IsSimple(ValueType type) {
+    switch (type) {
+    case ValueType::TextList:
+    case ValueType::Code4List:
+    case ValueType::Nested:
+    case ValueType::RecordList: return false;
+    default: return true;
+    }
+}
+
+bool CanonicalText(std::span<const std::uint8_t> p) {
+    if (p.empty() || p.back() != 0) return false;
+    return std::memchr(p.data(), 0, p.size() - 1) == nullptr;
+}
+
+// The code's bytes before its padding, or -1 when not a padded code.
+int Code4Length(std::span<const std::uint8_t> p) {
+    if (p.size() != 4) return -1;
+    int n = 0;
+    while (n < 4 && p[static_cast<std::size_t>(n)] != 0) ++n;
+    for (int i = n; i < 4; ++i)
+        if (p[static_cast<std::size_t>(i)] != 0) return -1;
+    return n;
+}
+
+bool CanonicalFields(const RecordSpec& record, std::span<const std::uint8_t> payload);
+
+bool CanonicalList(ValueType itemType, const RecordSpec* record, std::span<const std::uint8_t> payload) {
+    NodeCursor cursor(payload);
+    NodeView node;
+    while (cursor.Next(node)) {
+        if (node.header.tag != 1 || !node.header.Canonical()) return false;
+        switch (itemType) {
+        case ValueType::Text:
+            if (!CanonicalText(node.payload)) return false;
+            break;
+        case ValueType::Code4:
+            if (Code4Length(node.payload) < 0) return false;
+            break;
+        default:
+            if (!record || !CanonicalFields(*record, node.payload)) return false;
+        }
+    }
+    return cursor.Failure().empty();
+}
+
+// Every field of `record` once, in order, canonical, and nothing else.
+bool CanonicalFields(const RecordSpec& record, std::span<const std::uint8_t> payload) {
+    NodeCursor cursor(payload);
+    NodeView node;
+    for (const FieldSpec& field : record.fields) {
+        if (!IsSimple(field.type)) return false;
+        if (!cursor.Next(node) || node.header.tag != field.tag || !node.header.Canonical() ||
+            !IsCanonical(field, node.payload))
+            return false;
+    }
+    return cursor.AtEnd();
+}
+
+void AppendValue(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps);
+
+void AppendFields(std::string& out, const RecordSpec& record, std::span<const std::uint8_t> payload, char sep,
+                  std::string_view seps) {
+    NodeCursor cursor(payload);
+    NodeView node;
+    bool first = true;
+    for (const FieldSpec& field : record.fields) {
+        cursor.Next(node);
+        if (!first) out += sep;
+        first = false;
+        AppendValue(out, field, node.payload, seps);
+    }
+}
+
+// The typed text of a canonical payload.
+void AppendValue(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps) {
+    switch (field.type) {
+    case ValueType::Text: AppendText(out, p.first(p.size() - 1), seps); return;
+    case ValueType::Int32: AppendNumber(out, static_cast<std::int32_t>(LoadLe32(p.data()))); return;
+    case ValueType::UInt32:
+    case ValueType::Bits5: AppendNumber(out, LoadLe32(p.data())); return;
+    case ValueType::Float32: AppendFloat(out, LoadLe32(p.data())); return;
+    case ValueType::Float32Array:
+        for (std::size_t i = 0; i < p.size(); i += 4) {
+            if (i) out += ' ';
+            AppendFloat(out, LoadLe32(p.data() + i));
+        }
+        return;
+    case ValueType::Byte: AppendNumber(out, unsigned{p[0]}); return;
+    case ValueType::ByteArray:
+        for (std::size_t i = 0; i < p.size(); ++i) {
+            if (i) out += ' ';
+            AppendNumber(out, unsigned{p[i]});
+        }
+        return;
+    case ValueType::Code4: AppendText(out, p.first(static_cast<std::size_t>(Code4Length(p))), seps); return;
+    case ValueType::Raw: AppendHex(out, p); return;
+    case ValueType::TextList:
+    case ValueType::Code4List:
+    case ValueType::RecordList: {
+        const std::size_t start = out.size();
+        NodeCursor cursor(p);
+        NodeView node;
+        std::size_t items = 0;
+        while (cursor.Next(node)) {
+            if (items++) out += '|';
+            if (field.type == ValueType::TextList) AppendText(out, node.payload.first(node.payload.size() - 1), "|");
+            else if (field.type == ValueType::Code4List)
+                AppendText(out, node.payload.first(static_cast<std::size_t>(Code4Length(node.payload))), "|");
+            else AppendFields(out, *field.record, node.payload, ';', "|;");
+        }
+        // One empty item must differ from no items.
+        if (items == 1 && out.size() == start) out += "\\e";
+        return;
+    }
+    case ValueType::Nested: AppendFields(out, *field.record, p, '|', "|"); return;
+    }
+}
+
+[[noreturn]] void Bad(std::string expected) { throw CellProblem{std::move(expected)}; }
+
+// Calls `part` for each piece of `text` between unescaped `sep`s.
+template <typename F>
+void SplitEscaped(std::string_view text, char sep, F&& part) {
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\') {
+            ++i;
+        } else if (text[i] == sep) {
+            part(text.substr(begin, i - begin));
+            begin = i + 1;
+        }
+    }
+    part(text.substr(begin));
+}
+
+void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out);
+
+void ParseTextValue(std::string_view cell, std::vector<std::uint8_t>& out, const char* expected) {
+    const std::size_t start = out.size();
+    ParseText(cell, out);
+    if (std::memchr(out.data() + start, 0, out.size() - start)) Bad(expected);
+}
+
+void ParseCode4(std::string_view cell, std::vector<std::uint8_t>& out) {
+    const std::size_t start = out.size();
+    ParseTextValue(cell, out, "a code without the byte 00");
+    if (out.size() - start > 4) Bad("a code of at most 4 bytes");
+    out.resize(start + 4, 0);
+}
+
+void ParseFields(std::string_view text, const RecordSpec& record, char sep, std::vector<std::uint8_t>& out) {
+    std::size_t index = 0;
+    std::vector<std::uint8_t> value;
+    SplitEscaped(text, sep, [&](std::string_view part) {
+        if (index >= record.fields.size()) {
+            ++index;
+            return;
+        }
+        const FieldSpec& sub = record.fields[index++];
+        value.clear();
+        ParseValue(part, sub, value);
+        AppendNode(out, sub.tag, value);
+    });
+    if (index != record.fields.size())
+        Bad(std::to_string(record.fields.size()) + " values separated by '" + std::string(1, sep) + "' (" +
+            std::string(record.name) + ")");
+}
+
+void ParseValues(std::string_view cell, std::size_t count, const char* what, auto&& one) {
+    if (count == 0 && cell.empty()) return;
+    std::size_t n = 0;
+    SplitEscaped(cell, ' ', [&](std::string_view part) {
+        if (n++ < count) one(part);
+    });
+    if (n != count) Bad(std::to_string(count) + " " + what + " separated by single spaces");
+}
+
+void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out) {
+    switch (field.type) {
+    case ValueType::Text:
+        ParseTextValue(cell, out, "a text without the byte 00");
+        out.push_back(0);
+        return;
+    case ValueType::Int32: {
+        std::int32_t v = 0;
+        if (!ParseNumber(cell, v)) Bad("a whole number from -2147483648 to 2147483647");
+        StoreLe32(out, static_cast<std::uint32_t>(v));
+        return;
+    }
+    case ValueType::UInt32:
+    case ValueType::Bits5: {
+        std::uint32_t v = 0;
+        if (!ParseNumber(cell, v)) Bad("a whole number from 0 to 4294967295");
+        StoreLe32(out, v);
+        return;
+    }
+    case ValueType::Float32: {
+        std::uint32_t bits = 0;
+        if (!ParseFloat(cell, bits)) Bad("a number such as 1.5, -0, inf or nan:0x7FC00000");
+        StoreLe32(out, bits);
+        return;
+    }
+    case ValueType::Float32Array:
+        ParseValues(cell, field.count, "numbers", [&](std::string_view part) {
+            std::uint32_t bits = 0;
+            if (!ParseFloat(part, bits)) Bad(std::to_string(field.count) + " numbers separated by single spaces");
+            StoreLe32(out, bits);
+        });
+        return;
+    case ValueType::Byte: {
+        std::uint8_t v = 0;
+        if (!ParseNumber(cell, v)) Bad("a whole number from 0 to 255");
+        out.push_back(v);
+        return;
+    }
+    case ValueType::ByteArray:
+        ParseValues(cell, field.count, "whole numbers from 0 to 255", [&](std::string_view part) {
+            std::uint8_t v = 0;
+            if (!ParseNumber(part, v))
+                Bad(std::to_string(field.count) + " whole numbers from 0 to 255 separated by single spaces");
+            out.push_back(v);
+        });
+        return;
+    case ValueType::Code4: ParseCode4(cell, out); return;
+    case ValueType::Raw: {
+        const std::size_t start = out.size();
+        if (!ParseHex(cell, out) || out.size() - start != field.count)
+            Bad(std::to_string(field.count) + " bytes as " + std::to_string(2 * field.count) + " hex digits");
+        return;
+    }
+    case ValueType::TextList:
+    case ValueType::Code4List:
+    case ValueType::RecordList: {
+        if (cell.empty()) return;
+        std::vector<std::uint8_t> item;
+        SplitEscaped(cell, '|', [&](std::string_view part) {
+            item.clear();
+            if (field.type == ValueType::TextList) {
+                ParseTextValue(part, item, "texts without the byte 00");
+                item.push_back(0);
+            } else if (field.type == ValueType::Code4List) {
+                ParseCode4(part, item);
+            } else {
+                // "\e" alone is an item whose one field is empty.
+                ParseFields(part == "\\e" ? std::string_view() : part, *field.record, ';', item);
+            }
+            AppendNode(out, 1, item);
+        });
+        return;
+    }
+    case ValueType::Nested: ParseFields(cell, *field.record, '|', out); return;
+    }
+}
+
+}  // namespace
+
+bool IsCanonical(const FieldSpec& field, std::span<const std::uint8_t> p) {
+    switch (field.type) {
+    case ValueType::Text: return CanonicalText(p);
+    case ValueType::Int32:
+    case ValueType::UInt32:
+    case ValueType::Float32:
+    case ValueType::Bits5: return p.size() == 4;
+    case ValueType::Float32Array: return p.size() == 4u * field.count;
+    case ValueType::Byte: return p.size() == 1;
+    case ValueType::ByteArray:
+    case ValueType::Raw: return p.size() == field.count;
+    case ValueType::Code4: return Code4Length(p) >= 0;
+    case ValueType::TextList: return CanonicalList(ValueType::Text, nullptr, p);
+    case ValueType::Code4List: return CanonicalList(ValueType::Code4, nullptr, p);
+    case ValueType::Nested: return field.record && CanonicalFields(*field.record, p);
+    case ValueType::RecordList: return field.record && CanonicalList(ValueType::RecordList, field.record, p);
+    }
+    return false;
+}
+
+void AppendCell(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
+    if (!IsCanonical(field, payload)) {
+        out += kHexMarker;
+        AppendHex(out, payload);
+        return;
+    }
+    const std::size_t start = out.size();
+    AppendValue(out, field, payload, {});
+    // A typed cell must not read as hex.
+    if (out.size() > start && out[start] == kHexMarker) out.insert(out.begin() + static_cast<std::ptrdiff_t>(start), '\\');
+}
+
+void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out) {
+    if (!cell.empty() && cell[0] == kHexMarker) {
+        if (!ParseHex(cell.substr(1), out)) Bad("hex digits after '#'");
+        return;
+    }
+    ParseValue(cell, field, out);
+}
+
+void AppendHex(std::string& out, std::span<const std::uint8_t> bytes) {
+    const std::size_t start = out.size();
+    out.resize(start + 2 * bytes.size());
+    char* p = out.data() + start;
+    for (const std::uint8_t b : bytes) {
+        *p++ = kHexDigits[b >> 4];
+        *p++ = kHexDigits[b & 15];
+    }
+}
+
+namespace {
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool ParseHex(std::string_view text, std::vector<std::uint8_t>& out) {
+    if (text.size() % 2) return false;
+    const std::size_t start = out.size();
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int hi = HexValue(text[i]);
+        const int lo = HexValue(text[i + 1]);
+        if (hi < 0 || lo < 0) {
+            out.resize(start);
+            return false;
+        }
+        out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+    }
+    return true;
+}
+
+void AppendText(std::string& out, std::span<const std::uint8_t> cp1251, std::string_view separators) {
+    for (const std::uint8_t b : cp1251) {
+        if (!separators.empty() && separators.find(static_cast<char>(b)) != std::string_view::npos) {
+            out += '\\';
+            out += static_cast<char>(b);
+            continue;
+        }
+        const ByteText& t = kByteTexts[b];
+        if (t.size == 1) out += t.text[0];
+        else out.append(t.text, t.size);
+    }
+}
+
+void ParseText(std::string_view text, std::vector<std::uint8_t>& out) {
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\\') {
+            if (i + 1 >= n) Bad("an escape after '\\' (\\\\ \\t \\r \\n \\xHH \\| \\; \\# \\e)");
+            const char e = text[i + 1];
+            i += 2;
+            switch (e) {
+            case '\\': out.push_back('\\'); break;
+            case 't': out.push_back('\t'); break;
+            case 'r': out.push_back('\r'); break;
+            case 'n': out.push_back('\n'); break;
+            case '|': out.push_back('|'); break;
+            case ';': out.push_back(';'); break;
+            case '#': out.push_back('#'); break;
+            case 'e': break;
+            case 'x': {
+                const int hi = i < n ? HexValue(text[i]) : -1;
+                const int lo = i + 1 < n ? HexValue(text[i + 1]) : -1;
+                if (hi < 0 || lo < 0) Bad("two hex digits after \\x");
+                out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+                i += 2;
+                break;
+            }
+            default: Bad("an escape after '\\' (\\\\ \\t \\r \\n \\xHH \\| \\; \\# \\e); write a backslash as \\\\");
+            }
+            continue;
+        }
+        if (c < 0x80) {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
+        // One UTF-8 sequence, checked strictly (no overlong forms, no surrogates).
+        std::uint32_t cp = 0;
+        std::size_t len = 0;
+        if (c >= 0xC2 && c <= 0xDF) {
+            cp = c & 0x1Fu;
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            cp = c & 0x0Fu;
+            len = 3;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            cp = c & 0x07u;
+            len = 4;
+        } else {
+            Bad("UTF-8 text");
+        }
+        if (i + len > n) Bad("UTF-8 text");
+        for (std::size_t k = 1; k < len; ++k) {
+            const auto cc = static_cast<unsigned char>(text[i + k]);
+            if ((cc & 0xC0) != 0x80) Bad("UTF-8 text");
+            cp = cp << 6 | (cc & 0x3Fu);
+        }
+        if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+            Bad("UTF-8 text");
+        const int b = Cp1251Byte(cp);
+        if (b < 0) {
+            char code[16];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
+            Bad(std::string("characters that Windows-1251 has (") + code + " is not one of them)");
+        }
+        out.push_back(static_cast<std::uint8_t>(b));
+        i += len;
+    }
+}
+
+void AppendFloat(std::string& out, std::uint32_t bits) {
+    if ((bits & 0x7F800000u) == 0x7F800000u && (bits & 0x007FFFFFu) != 0) {
+        // No decimal carries a NaN's payload; its bits do.
+        out += "nan:0x";
+        for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[bits >> shift & 15];
+        return;
+    }
+    AppendNumber(out, std::bit_cast<float>(bits));
+}
+
+bool ParseFloat(std::string_view text, std::uint32_t& bits) {
+    if (text.starts_with("nan:0x") || text.starts_with("nan:0X")) {
+        const std::string_view digits = text.substr(6);
+        if (digits.empty() || digits.size() > 8) return false;
+        std::uint32_t v = 0;
+        for (const char c : digits) {
+            const int d = HexValue(c);
+            if (d < 0) return false;
+            v = v << 4 | static_cast<std::uint32_t>(d);
+        }
+        if ((v & 0x7F800000u) != 0x7F800000u || (v & 0x007FFFFFu) == 0) return false;
+        bits = v;
+        return true;
+    }
+    // Spreadsheets in many locales write a decimal comma.
+    char local[64];
+    if (text.find(',') != std::string_view::npos && text.find('.') == std::string_view::npos &&
+        text.size() < sizeof local) {
+        std::memcpy(local, text.data(), text.size());
+        for (std::size_t i = 0; i < text.size(); ++i)
+            if (local[i] == ',') local[i] = '.';
+        text = std::string_view(local, text.size());
+    }
+    float value = 0;
+    if (text.empty()) return false;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return false;
+    bits = std::bit_cast<std::uint32_t>(value);
+    // "nan" without a pattern: the usual quiet NaN, sign kept.
+    if (value != value) bits = (text[0] == '-' ? 0xFFC00000u : 0x7FC00000u);
+    return true;
+}
+
+}  // namespace gamedb

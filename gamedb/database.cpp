@@ -1,0 +1,38 @@
+#include "gamedb/database.h"
+
+#include "gamedb/error.h"
+
+namespace gamedb {
+namespace {
+
+std::string KindList() {
+    std::string list;
+    for (const KindSpec& kind : Kinds()) {
+        if (!list.empty()) list += ", ";
+        list += std::string(kind.name) + " (" + std::string(kind.filePattern) + ")";
+    }
+    return list;
+}
+
+}  // namespace
+
+const KindSpec& KindForArgument(std::string_view arg, std::string_view kindName) {
+    if (!kindName.empty()) {
+        if (const KindSpec* kind = FindKind(kindName)) return *kind;
+        throw UsageError("unknown kind '" + std::string(kindName) + "'; the kinds are " + KindList());
+    }
+    if (const KindSpec* kind = KindForFileName(arg)) return *kind;
+    throw UsageError("cannot tell the kind of database from the name \"" + std::string(arg) +
+                     "\"; give --kind (" + KindList() + ")");
+}
+
+OpenedDatabase OpenDatabase(std::string_view arg, std::string_view kindName) {
+    OpenedDatabase opened;
+    opened.kind = &KindForArgument(arg, kindName);
+    opened.path = PathFromUtf8(arg);
+    opened.label = QuotedPath(opened.path);
+    opened.source = std::make_unique<FileRegionSource>(opened.path, 0, UINT64_MAX, opened.label);
+    return opened;
+}
+
+}  // namespace gamedb

@@ -1,0 +1,112 @@
+#include "gamedb/folder.h"
+
+#include <cstring>
+#include <system_error>
+
+#include "gamedb/error.h"
+
+namespace gamedb {
+namespace fs = std::filesystem;
+namespace {
+
+[[noreturn]] void Fail(const fs::path& path, const std::string& problem) {
+    Place place;
+    place.file = QuotedPath(path);
+    throw Error(place, problem);
+}
+
+class MemoryOutput final : public TextOutput {
+public:
+    explicit MemoryOutput(std::string& target) : target_(target) { target_.clear(); }
+    void Write(std::string_view bytes) override { target_.append(bytes); }
+    void Close() override {}
+
+private:
+    std::string& target_;
+};
+
+class DiskOutput final : public TextOutput {
+public:
+    explicit DiskOutput(const fs::path& path) : sink_(path) {}
+    void Write(std::string_view bytes) override {
+        sink_.Write(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+    }
+    void Close() override { sink_.Close(); }
+
+private:
+    FileSink sink_;
+};
+
+// Owns the text it reads from, so the source outlives the map entry's changes.
+class OwningMemorySource final : public ByteSource {
+public:
+    OwningMemorySource(std::string bytes, std::string label)
+        : bytes_(std::move(bytes)),
+          source_(std::span(reinterpret_cast<const std::uint8_t*>(bytes_.data()), bytes_.size()), std::move(label)) {}
+    std::uint64_t Size() const override { return source_.Size(); }
+    std::uint64_t Position() const override { return source_.Position(); }
+    std::size_t ReadSome(std::span<std::uint8_t> out) override { return source_.ReadSome(out); }
+    const std::string& Label() const override { return source_.Label(); }
+
+private:
+    std::string bytes_;
+    MemorySource source_;
+};
+
+bool SameFile(const fs::path& a, const fs::path& b) {
+    std::error_code error;
+    return fs::exists(a, error) && fs::exists(b, error) && fs::equivalent(a, b, error);
+}
+
+}  // namespace
+
+std::unique_ptr<TextOutput> MemoryFolder::Create(const std::string& name) {
+    return std::make_unique<MemoryOutput>(files_[name]);
+}
+
+std::unique_ptr<ByteSource> MemoryFolder::Open(const std::string& name) {
+    const auto it = files_.find(name);
+    if (it == files_.end()) {
+        Place place;
+        place.file = "\"" + name + "\"";
+        throw Error(place, "no such file in the folder");
+    }
+    return std::make_unique<OwningMemorySource>(it->second, "\"" + name + "\"");
+}
+
+DiskOutputFolder::DiskOutputFolder(fs::path dir, std::vector<fs::path> protectedFiles)
+    : dir_(std::move(dir)), protected_(std::move(protectedFiles)) {
+    std::error_code error;
+    fs::create_directories(dir_, error);
+    if (error || !fs::is_directory(dir_)) Fail(dir_, "cannot create the folder" + (error ? ": " + error.message() : std::string()));
+}
+
+DiskOutputFolder::~DiskOutputFolder() {
+    for (const auto& [temporary, final] : pending_) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+    }
+}
+
+std::unique_ptr<TextOutput> DiskOutputFolder::Create(const std::string& name) {
+    const fs::path final = dir_ / PathFromUtf8(name);
+    for (const fs::path& input : protected_)
+        if (SameFile(final, input)) Fail(final, "refusing to replace the input with an output");
+    fs::path temporary = final;
+    temporary += ".partial";
+    auto output = std::make_unique<DiskOutput>(temporary);
+    pending_.emplace_back(temporary, final);
+    return output;
+}
+
+void DiskOutputFolder::Commit() {
+    for (const auto& [temporary, final] : pending_) MoveOver(temporary, final);
+    pending_.clear();
+}
+
+std::unique_ptr<ByteSource> DiskInputFolder::Open(const std::string& name) {
+    const fs::path path = dir_ / PathFromUtf8(name);
+    return std::make_unique<FileRegionSource>(path, 0, UINT64_MAX, QuotedPath(path));
+}
+
+}  // namespace gamedb

@@ -1,0 +1,85 @@
+// The folder of tables that unpack writes and pack reads, behind two small
+// interfaces so that tests and fuzzers can keep it in memory.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gamedb/byte_io.h"
+
+namespace gamedb {
+
+// One file being written.
+class TextOutput {
+public:
+    virtual ~TextOutput() = default;
+    virtual void Write(std::string_view bytes) = 0;
+    // Finishes the file; throws Error when it could not be written.
+    virtual void Close() = 0;
+};
+
+class OutputFolder {
+public:
+    virtual ~OutputFolder() = default;
+    virtual std::unique_ptr<TextOutput> Create(const std::string& name) = 0;
+    // Every file is complete: make them all visible at once.
+    virtual void Commit() {}
+};
+
+class InputFolder {
+public:
+    virtual ~InputFolder() = default;
+    // Throws Error when the file is missing or unreadable.
+    virtual std::unique_ptr<ByteSource> Open(const std::string& name) = 0;
+};
+
+// Files kept in a map; serves as both ends.
+class MemoryFolder final : public OutputFolder, public InputFolder {
+public:
+    std::unique_ptr<TextOutput> Create(const std::string& name) override;
+    std::unique_ptr<ByteSource> Open(const std::string& name) override;
+    std::map<std::string, std::string>& Files() { return files_; }
+
+private:
+    std::map<std::string, std::string> files_;
+};
+
+// A folder on disk, created when missing. Files are written under temporary
+// names and renamed to theirs only by Commit, so a failed unpack never
+// leaves a mix of old and new tables; the destructor removes what was not
+// committed. A file that would replace one of `protectedFiles` is refused.
+class DiskOutputFolder final : public OutputFolder {
+public:
+    DiskOutputFolder(std::filesystem::path dir, std::vector<std::filesystem::path> protectedFiles = {});
+    ~DiskOutputFolder() override;
+    DiskOutputFolder(const DiskOutputFolder&) = delete;
+    DiskOutputFolder& operator=(const DiskOutputFolder&) = delete;
+
+    std::unique_ptr<TextOutput> Create(const std::string& name) override;
+    void Commit() override;
+
+private:
+    std::filesystem::path dir_;
+    std::vector<std::filesystem::path> protected_;
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> pending_;  // temporary, final
+};
+
+class DiskInputFolder final : public InputFolder {
+public:
+    explicit DiskInputFolder(std::filesystem::path dir) : dir_(std::move(dir)) {}
+    std::unique_ptr<ByteSource> Open(const std::string& name) override;
+    const std::filesystem::path& Dir() const { return dir_; }
+
+private:
+    std::filesystem::path dir_;
+};
+
+// Replaces `target` by `source` in one step (the file system's rename);
+// throws Error on failure.
+void MoveOver(const std::filesystem::path& source, const std::filesystem::path& target);
+
+}  // namespace gamedb

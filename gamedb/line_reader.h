@@ -1,0 +1,34 @@
+// Lines of a table or manifest: a leading byte-order mark is skipped, CR LF
+// and LF both end a line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gamedb/byte_io.h"
+
+namespace gamedb {
+
+class LineReader {
+public:
+    explicit LineReader(ByteSource& source) : source_(source) {}
+    // The next line without its end; false at the end of the source. The
+    // view is valid until the next call.
+    bool Next(std::string_view& line);
+    // 1 for the first line.
+    long long LineNumber() const { return lineNumber_; }
+
+private:
+    bool Fill();
+
+    ByteSource& source_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    long long lineNumber_ = 0;
+    bool eof_ = false;
+};
+
+}  // namespace gamedb

@@ -1,0 +1,482 @@
+#include "gamedb/pack.h"
+
+#include <algorithm>
+#include <charconv>
+#include <random>
+#include <system_error>
+
+#include "gamedb/cells.h"
+#include "gamedb/error.h"
+#include "gamedb/framing.h"
+#include "gamedb/line_reader.h"
+
+namespace gamedb {
+namespace fs = std::filesystem;
+namespace {
+
+const RecordSpec kNoFields{"", {}};
+
+struct BlockEntry {
+    std::uint8_t tag = 0;
+    std::string table;
+    bool forceLong = false;
+    long long line = 0;
+};
+
+struct Manifest {
+    const KindSpec* kind = nullptr;
+    std::uint8_t fileTag = 1;
+    bool fileForceLong = false;
+    std::vector<BlockEntry> blocks;
+    bool hasTrailer = false;
+    std::vector<std::uint8_t> trailer;
+    std::string trailerFile;
+};
+
+[[noreturn]] void ManifestError(long long line, const std::string& problem) {
+    Place place;
+    place.file = "\"" + std::string(kManifestName) + "\"";
+    place.row = line;
+    throw Error(place, problem);
+}
+
+bool ParseTag(std::string_view text, std::uint8_t& tag) {
+    if (text.empty()) return false;
+    unsigned value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() || value > 255) return false;
+    tag = static_cast<std::uint8_t>(value);
+    return true;
+}
+
+bool ParseForm(std::string_view text, bool& forceLong) {
+    if (text == "auto") forceLong = false;
+    else if (text == "4-byte") forceLong = true;
+    else return false;
+    return true;
+}
+
+// A table named by the manifest must be a plain name inside the folder.
+bool IsPlainFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string_view::npos;
+}
+
+void SplitTabs(std::string_view line, std::vector<std::string_view>& cells) {
+    cells.clear();
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', begin);
+        if (tab == std::string_view::npos) {
+            cells.push_back(line.substr(begin));
+            return;
+        }
+        cells.push_back(line.substr(begin, tab - begin));
+        begin = tab + 1;
+    }
+}
+
+Manifest ReadManifest(InputFolder& in) {
+    std::unique_ptr<ByteSource> source = in.Open(std::string(kManifestName));
+    LineReader lines(*source);
+    Manifest manifest;
+    bool hasFormat = false;
+    bool hasFile = false;
+    std::string_view line;
+    std::vector<std::string_view> parts;
+    while (lines.Next(line)) {
+        const long long n = lines.LineNumber();
+        if (line.empty()) continue;
+        SplitTabs(line, parts);
+        const std::string_view key = parts[0];
+        const auto need = [&](std::size_t count, const char* form) {
+            if (parts.size() != count) ManifestError(n, "'" + std::string(key) + "' needs the form: " + form);
+        };
+        if (key == "format") {
+            need(2, "format<TAB>1");
+            if (parts[1] != "1") ManifestError(n, "unknown format '" + std::string(parts[1]) + "'; this program reads format 1");
+            hasFormat = true;
+        } else if (key == "kind") {
+            need(2, "kind<TAB>NAME");
+            manifest.kind = FindKind(parts[1]);
+            if (!manifest.kind) ManifestError(n, "unknown kind '" + std::string(parts[1]) + "'");
+        } else if (key == "file") {
+            need(3, "file<TAB>TAG<TAB>auto|4-byte");
+            if (!ParseTag(parts[1], manifest.fileTag) || !ParseForm(parts[2], manifest.fileForceLong))
+                ManifestError(n, "bad 'file' line; expected a tag 0-255 and 'auto' or '4-byte'");
+            hasFile = true;
+        } else if (key == "block") {
+            need(4, "block<TAB>TAG<TAB>TABLE<TAB>auto|4-byte");
+            BlockEntry block;
+            block.line = n;
+            block.table = std::string(parts[2]);
+            if (!ParseTag(parts[1], block.tag) || !ParseForm(parts[3], block.forceLong))
+                ManifestError(n, "bad 'block' line; expected a tag 0-255, a table name and 'auto' or '4-byte'");
+            if (!IsPlainFileName(block.table)) ManifestError(n, "the table must be a file name inside the folder: '" + block.table + "'");
+            manifest.blocks.push_back(std::move(block));
+        } else if (key == "trailer") {
+            need(2, "trailer<TAB>HEX BYTES");
+            std::string digits;
+            for (char c : parts[1])
+                if (c != ' ') digits += c;
+            if (!ParseHex(digits, manifest.trailer)) ManifestError(n, "bad 'trailer'; expected hex bytes such as 00 0C");
+            manifest.hasTrailer = true;
+        } else if (key == "trailer-file") {
+            need(2, "trailer-file<TAB>FILE");
+            manifest.trailerFile = std::string(parts[1]);
+            if (!IsPlainFileName(manifest.trailerFile)) ManifestError(n, "the trailer file must be a file name inside the folder");
+            manifest.hasTrailer = true;
+        } else {
+            ManifestError(n, "unknown key '" + std::string(key) + "'");
+        }
+    }
+    if (!hasFormat) ManifestError(-1, "no 'format' line");
+    if (!manifest.kind) ManifestError(-1, "no 'kind' line");
+    if (!hasFile) ManifestError(-1, "no 'file' line");
+    if (!manifest.hasTrailer) ManifestError(-1, "no 'trailer' or 'trailer-file' line");
+    return manifest;
+}
+
+// One field of a record as a row describes it.
+struct FieldToken {
+    std::uint8_t tag = 0;
+    bool forceLong = false;
+    int column = -1;                      // schema field index whose cell holds the value, or -1
+    std::vector<std::uint8_t> payload;    // when given in ~extra
+};
+
+class TablePacker {
+public:
+    TablePacker(InputFolder& in, const KindSpec& kind, const BlockEntry& entry)
+        : entry_(entry), spec_(FindBlock(kind, entry.tag)), record_(spec_ ? spec_->record : kNoFields) {
+        source_ = in.Open(entry.table);
+        label_ = source_->Label();
+    }
+
+    // Appends the block's records to `block`; returns the row count.
+    long long Run(std::vector<std::uint8_t>& block) {
+        LineReader lines(*source_);
+        std::string_view line;
+        if (!lines.Next(line)) Fail(1, {}, "the table is empty; expected a header row");
+        ReadHeader(line);
+        long long rows = 0;
+        while (lines.Next(line)) {
+            if (line.empty()) continue;  // spreadsheets add blank lines at the end
+            row_ = lines.LineNumber();
+            SplitTabs(line, cells_);
+            if (cells_.size() != columnOf_.size())
+                Fail(row_, {}, "the row has " + std::to_string(cells_.size()) + " cells, expected " +
+                                   std::to_string(columnOf_.size()) + " (one per header column)");
+            PackRow(block);
+            ++rows;
+        }
+        return rows;
+    }
+
+private:
+    [[noreturn]] void Fail(long long row, const std::string& column, const std::string& problem,
+                           const std::string* cell = nullptr, const std::string& expected = {}) const {
+        Place place;
+        place.file = label_;
+        place.block = spec_ ? std::string(spec_->name) + " (tag " + std::to_string(entry_.tag) + ")"
+                            : std::to_string(entry_.tag);
+        place.row = row;
+        place.column = column;
+        if (cell) {
+            place.hasCell = true;
+            place.cell = *cell;
+        }
+        place.expected = expected;
+        throw Error(place, problem);
+    }
+
+    void ReadHeader(std::string_view line) {
+        SplitTabs(line, cells_);
+        // columnOf_[table column] = schema field index, or -1 for ~extra.
+        columnOf_.assign(cells_.size(), -2);
+        cellOf_.assign(record_.fields.size(), static_cast<std::size_t>(-1));
+        extraCell_ = static_cast<std::size_t>(-1);
+        for (std::size_t c = 0; c < cells_.size(); ++c) {
+            const std::string name(cells_[c]);
+            if (name == kExtraColumn) {
+                if (extraCell_ != static_cast<std::size_t>(-1)) Fail(1, name, "the column comes twice");
+                extraCell_ = c;
+                columnOf_[c] = -1;
+                continue;
+            }
+            std::size_t f = 0;
+            while (f < record_.fields.size() && record_.fields[f].name != name) ++f;
+            if (f == record_.fields.size())
+                Fail(1, name, "unknown column; the " + (spec_ ? std::string(spec_->name) : "unknown") +
+                                  " block has " + ColumnList());
+            if (cellOf_[f] != static_cast<std::size_t>(-1)) Fail(1, name, "the column comes twice");
+            cellOf_[f] = c;
+            columnOf_[c] = static_cast<int>(f);
+        }
+        for (std::size_t f = 0; f < record_.fields.size(); ++f)
+            if (cellOf_[f] == static_cast<std::size_t>(-1))
+                Fail(1, std::string(record_.fields[f].name), "the column is missing from the header");
+        if (extraCell_ == static_cast<std::size_t>(-1)) Fail(1, std::string(kExtraColumn), "the column is missing from the header");
+    }
+
+    std::string ColumnList() const {
+        std::string list;
+        for (const FieldSpec& field : record_.fields) list += std::string(field.name) + ", ";
+        return list + std::string(kExtraColumn);
+    }
+
+    // Parses one cell as `field` and appends it as a node, its header
+    // written first and widened afterwards if the value is long.
+    void AppendFieldNode(std::vector<std::uint8_t>& out, std::size_t f, bool forceLong) {
+        const FieldSpec& field = record_.fields[f];
+        const std::string_view cell = cells_[cellOf_[f]];
+        const std::size_t start = out.size();
+        out.push_back(field.tag);
+        out.push_back(0);
+        try {
+            ParseCell(cell, field, out);
+        } catch (const CellProblem& problem) {
+            const std::string text(cell);
+            Fail(row_, std::string(field.name), "bad cell", &text, problem.expected);
+        }
+        PatchHeader(out, start, forceLong);
+    }
+
+    static void PatchHeader(std::vector<std::uint8_t>& out, std::size_t start, bool forceLong) {
+        const std::size_t length = out.size() - start - 2;
+        if (length <= kMaxShortLength && !forceLong) {
+            out[start + 1] = static_cast<std::uint8_t>(length << 1);
+            return;
+        }
+        if (length > kMaxNodeLength) throw std::length_error("node too long");
+        const std::uint32_t word = static_cast<std::uint32_t>(length << 1 | 1);
+        const std::uint8_t size[4] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
+                                      static_cast<std::uint8_t>(word >> 16), static_cast<std::uint8_t>(word >> 24)};
+        out[start + 1] = size[0];
+        out.insert(out.begin() + static_cast<std::ptrdiff_t>(start + 2), size + 1, size + 4);
+    }
+
+    void PackRow(std::vector<std::uint8_t>& block) {
+        ParseExtra();
+        const std::size_t start = block.size();
+        block.push_back(recordTag_);
+        block.push_back(0);
+        if (!explicitFields_) {
+            for (std::size_t f = 0; f < record_.fields.size(); ++f) AppendFieldNode(block, f, false);
+        } else {
+            // Cells of fields the record lacks must be empty, or an edit would vanish.
+            for (std::size_t f = 0; f < record_.fields.size(); ++f)
+                if (!listed_[f] && !cells_[cellOf_[f]].empty()) {
+                    const std::string text(cells_[cellOf_[f]]);
+                    Fail(row_, std::string(record_.fields[f].name),
+                         "the cell has a value but ~extra does not list field " + std::to_string(record_.fields[f].tag),
+                         &text, "an empty cell, or the field's tag in ~extra");
+                }
+            for (const FieldToken& token : tokens_) {
+                if (token.column >= 0) {
+                    AppendFieldNode(block, static_cast<std::size_t>(token.column), token.forceLong);
+                } else {
+                    AppendNode(block, token.tag, token.payload, token.forceLong);
+                }
+            }
+        }
+        if (block.size() - start - 2 > kMaxNodeLength) Fail(row_, {}, "the record is longer than a node can be");
+        PatchHeader(block, start, recordForceLong_);
+    }
+
+    [[noreturn]] void ExtraError(std::string_view token, const std::string& problem) const {
+        const std::string text(cells_[extraCell_]);
+        Fail(row_, std::string(kExtraColumn), problem + " ('" + std::string(token) + "')", &text,
+             "space-separated tokens: TAG, TAG=HEX, either with a trailing '!', R[TAG][!], or '-'");
+    }
+
+    void ParseExtra() {
+        const std::string_view extra = cells_[extraCell_];
+        recordTag_ = 1;
+        recordForceLong_ = false;
+        explicitFields_ = false;
+        tokens_.clear();
+        listed_.assign(record_.fields.size(), false);
+        std::size_t pos = 0;
+        while (pos < extra.size()) {
+            std::size_t end = extra.find(' ', pos);
+            if (end == std::string_view::npos) end = extra.size();
+            std::string_view token = extra.substr(pos, end - pos);
+            pos = end + 1;
+            if (token.empty()) continue;
+            if (token == "-") {
+                explicitFields_ = true;
+                continue;
+            }
+            bool forceLong = false;
+            if (token.back() == '!') {
+                forceLong = true;
+                token.remove_suffix(1);
+            }
+            if (!token.empty() && token[0] == 'R') {
+                recordForceLong_ = forceLong;
+                if (token.size() > 1 && !ParseTag(token.substr(1), recordTag_)) ExtraError(token, "bad record token");
+                continue;
+            }
+            explicitFields_ = true;
+            FieldToken field;
+            field.forceLong = forceLong;
+            const std::size_t equals = token.find('=');
+            if (!ParseTag(token.substr(0, equals), field.tag)) ExtraError(token, "bad field tag");
+            if (equals != std::string_view::npos) {
+                if (!ParseHex(token.substr(equals + 1), field.payload)) ExtraError(token, "bad hex after '='");
+            } else {
+                std::size_t f = 0;
+                while (f < record_.fields.size() && record_.fields[f].tag != field.tag) ++f;
+                if (f == record_.fields.size())
+                    ExtraError(token, "tag " + std::to_string(field.tag) + " has no column; give its bytes as TAG=HEX");
+                if (listed_[f]) ExtraError(token, "field " + std::to_string(field.tag) + " takes its column's value once; give a repeat as TAG=HEX");
+                listed_[f] = true;
+                field.column = static_cast<int>(f);
+            }
+            tokens_.push_back(std::move(field));
+        }
+    }
+
+    const BlockEntry& entry_;
+    const BlockSpec* spec_;
+    const RecordSpec& record_;
+    std::unique_ptr<ByteSource> source_;
+    std::string label_;
+    std::vector<std::string_view> cells_;
+    std::vector<int> columnOf_;
+    std::vector<std::size_t> cellOf_;
+    std::size_t extraCell_ = 0;
+    long long row_ = 0;
+    std::uint8_t recordTag_ = 1;
+    bool recordForceLong_ = false;
+    bool explicitFields_ = false;
+    std::vector<FieldToken> tokens_;
+    std::vector<bool> listed_;
+};
+
+// Writes the file node: its content stays in memory while it is short
+// enough for the 1-byte size, then goes out behind a 4-byte size that is
+// patched at the end.
+class FileNodeWriter {
+public:
+    FileNodeWriter(ByteSink& out, std::uint8_t tag, bool forceLong) : out_(out), tag_(tag), forceLong_(forceLong) {
+        start_ = out_.Position();
+    }
+
+    void Append(std::span<const std::uint8_t> bytes) {
+        length_ += bytes.size();
+        if (length_ > kMaxNodeLength) throw Error(Place{}, "the database would exceed the largest possible size (2 GiB)");
+        if (!streaming_ && (forceLong_ || length_ > kMaxShortLength)) {
+            std::vector<std::uint8_t> header;
+            AppendHeader(header, tag_, 0, true);
+            out_.Write(header);
+            out_.Write(pending_);
+            pending_.clear();
+            streaming_ = true;
+        }
+        if (streaming_) out_.Write(bytes);
+        else pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    }
+
+    void Finish() {
+        if (!streaming_) {
+            std::vector<std::uint8_t> header;
+            AppendHeader(header, tag_, length_, forceLong_);
+            out_.Write(header);
+            out_.Write(pending_);
+            return;
+        }
+        std::vector<std::uint8_t> header;
+        AppendHeader(header, tag_, static_cast<std::size_t>(length_), true);
+        out_.Patch(start_, header);
+    }
+
+private:
+    ByteSink& out_;
+    std::uint8_t tag_;
+    bool forceLong_;
+    std::uint64_t start_ = 0;
+    std::uint64_t length_ = 0;
+    bool streaming_ = false;
+    std::vector<std::uint8_t> pending_;
+};
+
+}  // namespace
+
+PackSummary Pack(InputFolder& in, ByteSink& out) {
+    const Manifest manifest = ReadManifest(in);
+    PackSummary summary;
+    const std::uint64_t start = out.Position();
+    FileNodeWriter file(out, manifest.fileTag, manifest.fileForceLong);
+    std::vector<std::uint8_t> records;
+    std::vector<std::uint8_t> header;
+    for (const BlockEntry& entry : manifest.blocks) {
+        records.clear();
+        TablePacker table(in, *manifest.kind, entry);
+        const long long rows = table.Run(records);
+        if (records.size() > kMaxNodeLength) throw Error(Place{}, "block " + entry.table + " is longer than a node can be");
+        header.clear();
+        AppendHeader(header, entry.tag, records.size(), entry.forceLong);
+        file.Append(header);
+        file.Append(records);
+        summary.tables.push_back({entry.table, rows});
+    }
+    file.Finish();
+    if (!manifest.trailerFile.empty()) {
+        std::unique_ptr<ByteSource> source = in.Open(manifest.trailerFile);
+        std::vector<std::uint8_t> chunk(64 * 1024);
+        for (;;) {
+            const std::size_t n = source->ReadSome(chunk);
+            if (n == 0) break;
+            out.Write(std::span(chunk.data(), n));
+        }
+    } else {
+        out.Write(manifest.trailer);
+    }
+    summary.bytes = out.Position() - start;
+    return summary;
+}
+
+PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
+    DiskInputFolder in(dir);
+    std::error_code error;
+    if (fs::is_directory(target, error)) {
+        Place place;
+        place.file = QuotedPath(target);
+        throw Error(place, "is a folder; expected the database file to write");
+    }
+    // The database must not replace one of the files it is made from.
+    if (fs::exists(target, error)) {
+        const Manifest manifest = ReadManifest(in);
+        std::vector<std::string> inputs{std::string(kManifestName)};
+        for (const BlockEntry& block : manifest.blocks) inputs.push_back(block.table);
+        if (!manifest.trailerFile.empty()) inputs.push_back(manifest.trailerFile);
+        for (const std::string& name : inputs) {
+            const fs::path input = dir / PathFromUtf8(name);
+            if (fs::exists(input, error) && fs::equivalent(input, target, error)) {
+                Place place;
+                place.file = QuotedPath(target);
+                throw Error(place, "refusing to write the database over one of its own tables");
+            }
+        }
+    }
+    // The temporary file sits beside the target so that the rename is one step.
+    std::random_device random;
+    fs::path temporary;
+    do {
+        temporary = target;
+        temporary += ".tmp" + std::to_string(random() % 1000000);
+    } while (fs::exists(temporary, error));
+    try {
+        FileSink sink(temporary);
+        PackSummary summary = Pack(in, sink);
+        sink.Close();
+        MoveOver(temporary, target);
+        return summary;
+    } catch (...) {
+        fs::remove(temporary, error);
+        throw;
+    }
+}
+
+}  // namespace gamedb

@@ -1,0 +1,212 @@
+#include "gamedb/unpack.h"
+
+#include <algorithm>
+#include <set>
+
+#include "gamedb/cells.h"
+#include "gamedb/error.h"
+#include "gamedb/framing.h"
+
+namespace gamedb {
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::string_view kNewline = "\r\n";
+constexpr std::size_t kFlushSize = 64 * 1024;
+// Bytes after the file node beyond this go to a side file.
+constexpr std::uint64_t kMaxInlineTrailer = 4096;
+
+const RecordSpec kNoFields{"", {}};
+
+std::string FormName(const NodeHeader& header) { return header.Canonical() ? "auto" : "4-byte"; }
+
+// Writes one table, keeping the bytes of many rows together per write.
+class TableFile {
+public:
+    explicit TableFile(std::unique_ptr<TextOutput> output) : output_(std::move(output)) { text_.reserve(2 * kFlushSize); }
+    std::string& Text() { return text_; }
+    void EndRow() {
+        text_ += kNewline;
+        if (text_.size() >= kFlushSize) Flush();
+    }
+    void Close() {
+        Flush();
+        output_->Close();
+    }
+
+private:
+    void Flush() {
+        output_->Write(text_);
+        text_.clear();
+    }
+    std::unique_ptr<TextOutput> output_;
+    std::string text_;
+};
+
+struct FieldNode {
+    NodeView node;
+    const FieldSpec* spec;   // nullptr for an unknown tag
+};
+
+class Unpacker {
+public:
+    Unpacker(ByteSource& source, const KindSpec& kind, OutputFolder& out)
+        : source_(source), kind_(kind), out_(out), reader_(source) {}
+
+    UnpackSummary Run() {
+        std::string manifest(kBom);
+        manifest += "format\t1\r\nkind\t";
+        manifest += kind_.name;
+        manifest += "\r\nfile\t" + std::to_string(reader_.FileNode().tag) + "\t" + FormName(reader_.FileNode()) + "\r\n";
+
+        std::set<std::string> used;
+        BlockInfo block;
+        while (reader_.NextBlock(block)) {
+            const BlockSpec* spec = FindBlock(kind_, block.header.tag);
+            std::string base = TableName(kind_, block.header.tag);
+            base.resize(base.size() - 4);
+            std::string name = base + ".txt";
+            // A block that comes twice gets a table of its own.
+            for (int n = 2; used.count(name); ++n) name = base + "-" + std::to_string(n) + ".txt";
+            used.insert(name);
+            reader_.SetBlockName(spec ? std::string(spec->name) + " (tag " + std::to_string(block.header.tag) + ")"
+                                      : std::to_string(block.header.tag));
+            manifest += "block\t" + std::to_string(block.header.tag) + "\t" + name + "\t" + FormName(block.header) + "\r\n";
+            summary_.tables.push_back({name, WriteTable(name, spec ? spec->record : kNoFields)});
+        }
+
+        const std::uint64_t trailer = reader_.TrailerLength();
+        if (trailer <= kMaxInlineTrailer) {
+            std::vector<std::uint8_t> bytes;
+            source_.ReadInto(bytes, static_cast<std::size_t>(trailer), "the bytes after the file node");
+            manifest += "trailer\t";
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                if (i) manifest += ' ';
+                AppendHex(manifest, std::span(&bytes[i], 1));
+            }
+            manifest += "\r\n";
+        } else {
+            const std::string name(kTrailerFileName);
+            std::unique_ptr<TextOutput> output = out_.Create(name);
+            std::vector<std::uint8_t> chunk;
+            for (std::uint64_t left = trailer; left > 0;) {
+                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kFlushSize));
+                source_.ReadInto(chunk, n, "the bytes after the file node");
+                output->Write(std::string_view(reinterpret_cast<const char*>(chunk.data()), n));
+                left -= n;
+            }
+            output->Close();
+            manifest += "trailer-file\t" + name + "\r\n";
+        }
+        std::unique_ptr<TextOutput> output = out_.Create(std::string(kManifestName));
+        output->Write(manifest);
+        output->Close();
+        out_.Commit();
+        summary_.bytes = source_.Size();
+        return summary_;
+    }
+
+private:
+    long long WriteTable(const std::string& name, const RecordSpec& record) {
+        TableFile table(out_.Create(name));
+        std::string& text = table.Text();
+        text += kBom;
+        for (const FieldSpec& field : record.fields) {
+            text += field.name;
+            text += '\t';
+        }
+        text += kExtraColumn;
+        table.EndRow();
+
+        long long rows = 0;
+        RecordInfo info;
+        while (reader_.NextRecord(info)) {
+            WriteRow(text, record, info);
+            table.EndRow();
+            ++rows;
+        }
+        table.Close();
+        return rows;
+    }
+
+    void WriteRow(std::string& text, const RecordSpec& record, const RecordInfo& info) {
+        fields_.clear();
+        NodeCursor cursor(info.payload);
+        NodeView node;
+        while (cursor.Next(node)) fields_.push_back({node, FindField(record, node.header.tag)});
+        if (!cursor.Failure().empty())
+            reader_.Fail(info.payloadOffset + cursor.Position(), "bad field framing: " + cursor.Failure());
+
+        bool regular = fields_.size() == record.fields.size();
+        for (std::size_t i = 0; regular && i < fields_.size(); ++i)
+            regular = fields_[i].node.header.tag == record.fields[i].tag && fields_[i].node.header.Canonical();
+
+        if (regular) {
+            for (std::size_t i = 0; i < fields_.size(); ++i) {
+                AppendCell(text, record.fields[i], fields_[i].node.payload);
+                text += '\t';
+            }
+            AppendRecordToken(text, info.header);
+            // A row must never be blank: pack skips blank lines.
+            if (fields_.empty() && info.header.tag == 1 && info.header.Canonical()) text += '-';
+            return;
+        }
+
+        // Irregular: each schema field's first occurrence fills its column;
+        // ~extra lists the real sequence.
+        for (const FieldSpec& field : record.fields) {
+            const auto it = std::find_if(fields_.begin(), fields_.end(),
+                                         [&field](const FieldNode& f) { return f.spec == &field; });
+            if (it != fields_.end()) AppendCell(text, field, it->node.payload);
+            text += '\t';
+        }
+        const std::size_t start = text.size();
+        AppendRecordToken(text, info.header);
+        seen_.assign(record.fields.size(), false);
+        for (const FieldNode& f : fields_) {
+            if (text.size() > start) text += ' ';
+            text += std::to_string(f.node.header.tag);
+            const std::size_t index = f.spec ? static_cast<std::size_t>(f.spec - record.fields.data()) : 0;
+            if (f.spec && !seen_[index]) {
+                seen_[index] = true;
+            } else {
+                text += '=';
+                AppendHex(text, f.node.payload);
+            }
+            if (!f.node.header.Canonical()) text += '!';
+        }
+        if (fields_.empty()) {
+            if (text.size() > start) text += ' ';
+            text += '-';
+        }
+    }
+
+    // "R" tokens: a record tag other than 1, a 4-byte size the rule would not give.
+    static void AppendRecordToken(std::string& text, const NodeHeader& header) {
+        if (header.tag == 1 && header.Canonical()) return;
+        text += 'R';
+        if (header.tag != 1) text += std::to_string(header.tag);
+        if (!header.Canonical()) text += '!';
+    }
+
+    ByteSource& source_;
+    const KindSpec& kind_;
+    OutputFolder& out_;
+    FrameReader reader_;
+    UnpackSummary summary_;
+    std::vector<FieldNode> fields_;
+    std::vector<bool> seen_;
+};
+
+}  // namespace
+
+std::string TableName(const KindSpec& kind, std::uint8_t blockTag) {
+    if (const BlockSpec* block = FindBlock(kind, blockTag)) return std::string(block->name) + ".txt";
+    return "block" + std::to_string(blockTag) + ".txt";
+}
+
+UnpackSummary Unpack(ByteSource& database, const KindSpec& kind, OutputFolder& out) {
+    return Unpacker(database, kind, out).Run();
+}
+
+}  // namespace gamedb
