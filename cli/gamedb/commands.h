@@ -23,5 +23,7 @@ void Report(const std::string& message);
 
 int RunUnpack(const Invocation& invocation);
 int RunPack(const Invocation& invocation);
+int RunCheck(const Invocation& invocation);
+int RunDiff(const Invocation& invocation);
 
 }  // namespace gamedb::cli

@@ -31,6 +31,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"unpack", "DATABASE OUTDIR", 2, 2, RunUnpack, "write one table per block and manifest.txt into OUTDIR"},
     {"pack", "DIR DATABASE", 2, 2, RunPack, "write DATABASE from the tables and manifest.txt in DIR"},
+    {"check", "DATABASE", 1, 1, RunCheck, "list every problem of DATABASE with its byte offset"},
+    {"diff", "OLD NEW", 2, 2, RunDiff, "show the records added, removed and changed from OLD to NEW"},
 };
 
 void Print(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
@@ -49,7 +51,8 @@ std::string Usage() {
         "  --quiet      print nothing on success\n"
         "  --help       show this help and exit\n"
         "  --version    show the version and exit\n"
-        "\nExit status: 0 success, 1 failure, 2 bad usage.\n";
+        "\nExit status: 0 success, 1 failure, 2 bad usage.\n"
+        "check: 1 when it finds a problem. diff: 0 equal, 1 different, 2 on error.\n";
     return text;
 }
 
