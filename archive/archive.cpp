@@ -544,6 +544,26 @@ void RemoveMember(std::vector<Member>& members, std::string_view name, std::stri
     members.erase(it);
 }
 
+bool IsArchiveFile(const std::filesystem::path& path) {
+    std::error_code error;
+    idb::ScopedFile file = idb::OpenForRead(path, error);
+    char magic[4] = {};
+    return file && std::fread(magic, 1, 4, file.Get()) == 4 && Le32(magic) == kMagic;
+}
+
+std::optional<MemberArgument> SplitMemberArgument(std::string_view arg) {
+    const auto isFile = [](std::string_view utf8) {
+        std::error_code error;
+        return std::filesystem::is_regular_file(PathFromUtf8(utf8), error);
+    };
+    if (isFile(arg)) return std::nullopt;
+    const std::size_t colon = arg.rfind(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == arg.size()) return std::nullopt;
+    const bool driveLetter = colon == 1 && ((arg[0] >= 'A' && arg[0] <= 'Z') || (arg[0] >= 'a' && arg[0] <= 'z'));
+    if (driveLetter || !isFile(arg.substr(0, colon))) return std::nullopt;
+    return MemberArgument{std::string(arg.substr(0, colon)), std::string(arg.substr(colon + 1))};
+}
+
 std::filesystem::path SafeRelativePath(std::string_view name) {
     std::filesystem::path path;
     std::size_t start = 0;

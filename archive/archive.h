@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -153,6 +154,18 @@ void AddMember(std::vector<Member>& members, Member member, std::string_view arc
 // time; the stored name keeps its spelling.
 void ReplaceMember(std::vector<Member>& members, Member member, std::string_view archiveName);
 void RemoveMember(std::vector<Member>& members, std::string_view name, std::string_view archiveName);
+
+// Whether the file starts with the archive signature.
+bool IsArchiveFile(const std::filesystem::path& path);
+
+// `ARCHIVE:MEMBER` (UTF-8) split at its last colon, when `arg` does not name
+// an existing file itself and the part before the colon does. A drive
+// letter (`C:\...`) is never taken for the separator.
+struct MemberArgument {
+    std::string archive;
+    std::string member;
+};
+std::optional<MemberArgument> SplitMemberArgument(std::string_view arg);
 
 // A member name (Windows-1251) as a relative path below a folder: refused
 // (nullopt-like empty path) when it could leave the folder or name a device

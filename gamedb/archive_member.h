@@ -7,23 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "archive/archive.h"
 #include "gamedb/database.h"
 
 namespace gamedb {
 
-// Whether the file starts with the archive signature (databases start with
-// 01, so the two never mix up).
-bool IsArchiveFile(const std::filesystem::path& path);
-
-struct MemberArgument {
-    std::string archive;   // UTF-8 path
-    std::string member;    // UTF-8 member name
-};
-
-// `ARCHIVE:MEMBER` split at its last colon, when `arg` is not itself an
-// existing file and the part before the colon is one. A drive letter
-// (`C:\...`) is never taken for the separator.
-std::optional<MemberArgument> SplitMemberArgument(std::string_view arg);
+using resarc::IsArchiveFile;
+using resarc::MemberArgument;
+using resarc::SplitMemberArgument;
 
 // Opens the member as a database read in place from the archive; the kind
 // is `kindName` when given, else it comes from the member's name. Throws
