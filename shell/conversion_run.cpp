@@ -64,11 +64,11 @@ bool ConversionRunning() noexcept { return running; }
 
 ConversionSummary ConvertDatabase(const std::filesystem::path& databasePath,
                                   const std::filesystem::path& outputFolder,
-                                  const ConversionSettings& settings) {
+                                  const ConversionSettings& settings, const DatabaseRegion& region) {
     RunningGuard guard;
     ConversionSummary summary;
     IdbReader in;
-    in.Open(databasePath);
+    in.Open(databasePath, region.offset, region.length);
     for (int category = 0; category < kCategoryCount; ++category) {
         const CategoryInfo& info = Categories()[static_cast<std::size_t>(category)];
         TableWriter out(settings.decimalSeparator);
@@ -88,7 +88,8 @@ ConversionSummary ConvertDatabase(const std::filesystem::path& databasePath,
             RunExporter(category, in, out, settings);
             out.Close();
         } catch (const IdbFormatError& error) {
-            std::string where = QuotePath(databasePath) + ": " + std::string(info.name) + " category";
+            std::string where = (region.label.empty() ? QuotePath(databasePath) : region.label) + ": " +
+                                std::string(info.name) + " category";
             if (in.RecordNumber() > 0) where += ", record " + std::to_string(in.RecordNumber());
             throw IdbFormatError(error.What(), databasePath, error.Offset(), where + ": " + error.what(), category,
                                  in.RecordNumber());

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -30,6 +31,13 @@ struct ConversionSettings {
     YieldHook yield;
 };
 
+// Where the database lies when it is not a whole file (an archive member).
+struct DatabaseRegion {
+    std::uint64_t offset = 0;
+    std::uint64_t length = UINT64_MAX;
+    std::string label;   // names the database in messages instead of the path
+};
+
 struct ConversionSummary {
     std::array<long long, kCategoryCount> rows{};
 };
@@ -40,7 +48,7 @@ struct ConversionSummary {
 // call while one is running (from inside the yield hook) is refused.
 ConversionSummary ConvertDatabase(const std::filesystem::path& databasePath,
                                   const std::filesystem::path& outputFolder,
-                                  const ConversionSettings& settings = {});
+                                  const ConversionSettings& settings = {}, const DatabaseRegion& region = {});
 
 // Whether a conversion is under way in this process.
 bool ConversionRunning() noexcept;

@@ -34,7 +34,7 @@ struct Result {
     std::string err;
 };
 
-Result Run(const TempDir& dir, const std::string& program, const std::string& args) {
+Result RunProgram(const TempDir& dir, const std::string& program, const std::string& args) {
     const std::string command = "cd " + Quote(dir.path().string()) + " && " + Quote(program) + " " + args +
                                 " >.stdout 2>.stderr </dev/null";
     const int status = std::system(command.c_str());
@@ -47,7 +47,7 @@ Result Run(const TempDir& dir, const std::string& program, const std::string& ar
     return result;
 }
 
-Result Gamedb(const TempDir& dir, const std::string& args) { return Run(dir, GAMEDB_PATH, args); }
+Result Gamedb(const TempDir& dir, const std::string& args) { return RunProgram(dir, GAMEDB_PATH, args); }
 
 bool Contains(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
 
@@ -189,4 +189,63 @@ TEST(ArchiveCli, UnpackEditPackAnArchive) {
     r = Gamedb(dir, "diff Items.idb game.res:Items.idb");
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_TRUE(Contains(r.out, "12345")) << r.out;
+}
+
+// idb2txt converts an archive's items database in place: the same tables as
+// from the file itself.
+TEST(ArchiveCli, Idb2txtConvertsTheItemsDatabaseOfAnArchive) {
+    TempDir dir;
+    const fs::path sample = fs::path(IDB_SOURCE_DIR) / "samples" / "Items.idb";
+    fs::copy_file(sample, dir / "Items.idb");
+    WriteFile(dir / "readme.txt", "text");
+    ASSERT_EQ(Gamedb(dir, "res create one.res readme.txt Items.idb").exitCode, 0);
+    ASSERT_EQ(Gamedb(dir, "res create two.res Items.idb").exitCode, 0);
+    ASSERT_EQ(Gamedb(dir, "res add two.res Items.idb --as data/Other.IDB").exitCode, 0);
+    ASSERT_EQ(Gamedb(dir, "res create none.res readme.txt").exitCode, 0);
+    ASSERT_EQ(Gamedb(dir, "res create foreign.res readme.txt --quiet").exitCode, 0);
+    ASSERT_EQ(Gamedb(dir, "res add foreign.res readme.txt --as fake.idb").exitCode, 0);
+
+    Result r = RunProgram(dir, IDB2TXT_PATH, "Items.idb plain");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    struct Case {
+        const char* args;
+        const char* folder;
+        const char* summary;
+    };
+    const Case kConversions[] = {
+        {"one.res a", "a", "converted \"one.res:Items.idb\" into \"a\""},
+        {"two.res:DATA/other.idb b", "b", "converted \"two.res:data\\Other.IDB\" into \"b\""},
+    };
+    for (const Case& c : kConversions) {
+        r = RunProgram(dir, IDB2TXT_PATH, c.args);
+        ASSERT_EQ(r.exitCode, 0) << c.args << ": " << r.err;
+        EXPECT_TRUE(Contains(r.err, c.summary)) << r.err;
+        for (const char* table : {"Materials.txt", "Weapons.txt", "Armors.txt", "QuickItems.txt", "QuestItems.txt",
+                                  "LootItems.txt"}) {
+            EXPECT_TRUE(ReadFile(dir / c.folder / table) == ReadFile(dir / "plain" / table)) << c.args << " " << table;
+        }
+    }
+
+    const Case kRefusals[] = {
+        {"two.res c", "c", "holds several items databases: \"Items.idb\" \"data\\Other.IDB\"; name one as ARCHIVE:MEMBER"},
+        {"none.res c", "c", "the archive \"none.res\" has no items database (no *.idb member)"},
+        {"one.res:missing.idb c", "c", "the archive \"one.res\" has no member \"missing.idb\""},
+        {"foreign.res:fake.idb c", "c", "\"foreign.res:fake.idb\" is not an items database: its first byte is 0x74, not 0x1"},
+    };
+    for (const Case& c : kRefusals) {
+        r = RunProgram(dir, IDB2TXT_PATH, c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.args << ": " << r.err;
+        EXPECT_TRUE(Contains(r.err, c.summary)) << c.args << ": " << r.err;
+        EXPECT_FALSE(fs::exists(dir / c.folder)) << c.args;
+    }
+
+    // A member cut short is damage named with the member: the reader stops
+    // at the member's end, not at the archive's.
+    const std::string items = ReadFile(dir / "Items.idb");
+    WriteFile(dir / "Cut.idb", items.substr(0, items.size() / 2));
+    ASSERT_EQ(Gamedb(dir, "res create cut.res Cut.idb readme.txt").exitCode, 0);
+    r = RunProgram(dir, IDB2TXT_PATH, "cut.res d");
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_TRUE(Contains(r.err, "idb2txt: \"cut.res:Cut.idb\": ")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "unexpected end of data at offset")) << r.err;
 }

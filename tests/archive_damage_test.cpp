@@ -40,8 +40,8 @@ const DamageCase kDamageCases[] = {
      "too short for an archive (10 bytes, the header alone has 16)"},
     {"Empty", [](std::string& b, const RawArchive&) { b.clear(); }, "too short for an archive (0 bytes"},
     {"HugeCount", [](std::string& b, const RawArchive&) { Put32(b, 4, 0xFFFFFFFF); },
-     "header does not fit the file: table offset 96 + 4294967295 entries x 22 + name pool 3 = 94489280589 bytes, "
-     "the file has 165"},
+     "header does not fit the file: table offset 64 + 4294967295 entries x 22 + name pool 3 = 94489280557 bytes, "
+     "the file has 133"},
     {"CountOneMore", [](std::string& b, const RawArchive&) { Put32(b, 4, 4); }, "header does not fit the file"},
     {"TableInsideTheHeader", [](std::string& b, const RawArchive&) { Put32(b, 8, 8); },
      "entry table offset 8 lies inside the 16-byte header"},
@@ -52,7 +52,7 @@ const DamageCase kDamageCases[] = {
     {"Truncated", [](std::string& b, const RawArchive&) { b.pop_back(); }, "header does not fit the file"},
     {"DataPastTheTable",
      [](std::string& b, const RawArchive& a) { Put32(b, a.EntryOffset(1) + 8, a.TableOffset() - 4); },
-     "entry in slot 1 (\"a\"): data of 12 bytes at offset 92 lies outside the data area (16..96)"},
+     "entry in slot 1 (\"a\"): data of 12 bytes at offset 60 lies outside the data area (16..64)"},
     {"DataInTheHeader", [](std::string& b, const RawArchive& a) { Put32(b, a.EntryOffset(2) + 8, 8); },
      "entry in slot 2 (\"b\"): data of 30 bytes at offset 8 lies outside the data area"},
     {"OffsetPlusSizeWraps",
@@ -62,7 +62,7 @@ const DamageCase kDamageCases[] = {
      },
      "entry in slot 1 (\"a\"): data of 4294967280 bytes at offset 32 lies outside the data area"},
     {"Overlap", [](std::string& b, const RawArchive& a) { Put32(b, a.EntryOffset(2) + 8, 20); },
-     "entry in slot 1 (\"a\"): data at offset 16 overlaps the entry in slot 2 (\"b\") (30 bytes at offset 20)"},
+     "entry in slot 2 (\"b\"): data at offset 20 overlaps the entry in slot 1 (\"a\") (12 bytes at offset 16)"},
     {"NameOutsideThePool", [](std::string& b, const RawArchive& a) { Put32(b, a.EntryOffset(2) + 18, 3); },
      "entry in slot 2: name of 1 bytes at 3 lies outside the name pool of 3 bytes"},
     {"NameLengthOutsideThePool", [](std::string& b, const RawArchive& a) { Put16(b, a.EntryOffset(0) + 16, 0xFFFF); },
