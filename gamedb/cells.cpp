@@ -9,6 +9,10 @@
 #include "gamedb/framing.h"
 
 namespace gamedb {
+
+// ParseText that also says whether a byte 00 was produced.
+bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out);
+
 namespace {
 
 // Windows-1251 bytes 0x80..0xBF as Unicode; 0x98 has no character. 0xC0..0xFF
@@ -242,9 +246,7 @@ void SplitEscaped(std::string_view text, char sep, F&& part) {
 void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out);
 
 void ParseTextValue(std::string_view cell, std::vector<std::uint8_t>& out, const char* expected) {
-    const std::size_t start = out.size();
-    ParseText(cell, out);
-    if (std::memchr(out.data() + start, 0, out.size() - start)) Bad(expected);
+    if (ParseTextNoting(cell, out)) Bad(expected);
 }
 
 void ParseCode4(std::string_view cell, std::vector<std::uint8_t>& out) {
@@ -256,16 +258,15 @@ void ParseCode4(std::string_view cell, std::vector<std::uint8_t>& out) {
 
 void ParseFields(std::string_view text, const RecordSpec& record, char sep, std::vector<std::uint8_t>& out) {
     std::size_t index = 0;
-    std::vector<std::uint8_t> value;
     SplitEscaped(text, sep, [&](std::string_view part) {
         if (index >= record.fields.size()) {
             ++index;
             return;
         }
         const FieldSpec& sub = record.fields[index++];
-        value.clear();
-        ParseValue(part, sub, value);
-        AppendNode(out, sub.tag, value);
+        const std::size_t start = BeginNode(out, sub.tag);
+        ParseValue(part, sub, out);
+        if (!FinishNode(out, start)) Bad("a shorter value");
     });
     if (index != record.fields.size())
         Bad(std::to_string(record.fields.size()) + " values separated by '" + std::string(1, sep) + "' (" +
@@ -338,19 +339,18 @@ void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::
     case ValueType::Code4List:
     case ValueType::RecordList: {
         if (cell.empty()) return;
-        std::vector<std::uint8_t> item;
         SplitEscaped(cell, '|', [&](std::string_view part) {
-            item.clear();
+            const std::size_t start = BeginNode(out, 1);
             if (field.type == ValueType::TextList) {
-                ParseTextValue(part, item, "texts without the byte 00");
-                item.push_back(0);
+                ParseTextValue(part, out, "texts without the byte 00");
+                out.push_back(0);
             } else if (field.type == ValueType::Code4List) {
-                ParseCode4(part, item);
+                ParseCode4(part, out);
             } else {
                 // "\e" alone is an item whose one field is empty.
-                ParseFields(part == "\\e" ? std::string_view() : part, *field.record, ';', item);
+                ParseFields(part == "\\e" ? std::string_view() : part, *field.record, ';', out);
             }
-            AppendNode(out, 1, item);
+            if (!FinishNode(out, start)) Bad("a shorter value");
         });
         return;
     }
@@ -388,8 +388,9 @@ void AppendCell(std::string& out, const FieldSpec& field, std::span<const std::u
     }
     const std::size_t start = out.size();
     AppendValue(out, field, payload, {});
-    // A typed cell must not read as hex.
+    // A typed cell must not read as hex, nor as a cell a spreadsheet quoted.
     if (out.size() > start && out[start] == kHexMarker) out.insert(out.begin() + static_cast<std::ptrdiff_t>(start), '\\');
+    else if (out.size() > start && out[start] == '"') out.replace(start, 1, "\\x22");
 }
 
 void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out) {
@@ -398,6 +399,21 @@ void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::u
         return;
     }
     ParseValue(cell, field, out);
+}
+
+std::string_view UnquoteCell(std::string_view cell, std::string& scratch) {
+    if (cell.empty() || cell[0] != '"') return cell;
+    const char* expected = "a quoted cell: \"...\" with every inner quote doubled";
+    if (cell.size() < 2 || cell.back() != '"') Bad(expected);
+    scratch.clear();
+    for (std::size_t i = 1; i + 1 < cell.size(); ++i) {
+        if (cell[i] == '"') {
+            if (i + 2 >= cell.size() || cell[i + 1] != '"') Bad(expected);
+            ++i;
+        }
+        scratch += cell[i];
+    }
+    return scratch;
 }
 
 void AppendHex(std::string& out, std::span<const std::uint8_t> bytes) {
@@ -437,8 +453,11 @@ bool ParseHex(std::string_view text, std::vector<std::uint8_t>& out) {
 }
 
 void AppendText(std::string& out, std::span<const std::uint8_t> cp1251, std::string_view separators) {
+    // At most two separators exist; compare against them directly.
+    const int sep1 = separators.size() > 0 ? static_cast<unsigned char>(separators[0]) : -1;
+    const int sep2 = separators.size() > 1 ? static_cast<unsigned char>(separators[1]) : -1;
     for (const std::uint8_t b : cp1251) {
-        if (!separators.empty() && separators.find(static_cast<char>(b)) != std::string_view::npos) {
+        if (b == sep1 || b == sep2) {
             out += '\\';
             out += static_cast<char>(b);
             continue;
@@ -449,7 +468,10 @@ void AppendText(std::string& out, std::span<const std::uint8_t> cp1251, std::str
     }
 }
 
-void ParseText(std::string_view text, std::vector<std::uint8_t>& out) {
+void ParseText(std::string_view text, std::vector<std::uint8_t>& out) { ParseTextNoting(text, out); }
+
+bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
+    bool zero = false;
     const std::size_t n = text.size();
     for (std::size_t i = 0; i < n;) {
         const auto c = static_cast<unsigned char>(text[i]);
@@ -470,6 +492,7 @@ void ParseText(std::string_view text, std::vector<std::uint8_t>& out) {
                 const int hi = i < n ? HexValue(text[i]) : -1;
                 const int lo = i + 1 < n ? HexValue(text[i + 1]) : -1;
                 if (hi < 0 || lo < 0) Bad("two hex digits after \\x");
+                zero |= hi == 0 && lo == 0;
                 out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
                 i += 2;
                 break;
@@ -479,6 +502,7 @@ void ParseText(std::string_view text, std::vector<std::uint8_t>& out) {
             continue;
         }
         if (c < 0x80) {
+            zero |= c == 0;
             out.push_back(c);
             ++i;
             continue;
@@ -515,6 +539,7 @@ void ParseText(std::string_view text, std::vector<std::uint8_t>& out) {
         out.push_back(static_cast<std::uint8_t>(b));
         i += len;
     }
+    return zero;
 }
 
 void AppendFloat(std::string& out, std::uint32_t bits) {

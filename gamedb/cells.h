@@ -32,6 +32,12 @@ struct CellProblem {
 // Appends the payload a cell stands for. Throws CellProblem for a bad cell.
 void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out);
 
+// Spreadsheets save a cell holding '"' as "..." with inner quotes doubled.
+// No cell we write starts with '"', so such a cell is undone here; `scratch`
+// holds the result when it differs from `cell`. Throws CellProblem when the
+// quoting is broken.
+std::string_view UnquoteCell(std::string_view cell, std::string& scratch);
+
 // Hex digits, upper case, no separators.
 void AppendHex(std::string& out, std::span<const std::uint8_t> bytes);
 // Reads contiguous hex digits (either case); false when malformed.

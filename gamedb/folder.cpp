@@ -75,20 +75,23 @@ std::unique_ptr<ByteSource> MemoryFolder::Open(const std::string& name) {
 }
 
 DiskOutputFolder::DiskOutputFolder(fs::path dir, std::vector<fs::path> protectedFiles)
-    : dir_(std::move(dir)), protected_(std::move(protectedFiles)) {
-    std::error_code error;
-    fs::create_directories(dir_, error);
-    if (error || !fs::is_directory(dir_)) Fail(dir_, "cannot create the folder" + (error ? ": " + error.message() : std::string()));
-}
+    : dir_(std::move(dir)), protected_(std::move(protectedFiles)) {}
 
 DiskOutputFolder::~DiskOutputFolder() {
-    for (const auto& [temporary, final] : pending_) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-    }
+    std::error_code ignored;
+    for (const auto& [temporary, final] : pending_) fs::remove(temporary, ignored);
+    // A folder made for a run that failed goes too (only when left empty).
+    if (created_ && !committed_) fs::remove(dir_, ignored);
 }
 
 std::unique_ptr<TextOutput> DiskOutputFolder::Create(const std::string& name) {
+    // Made on the first file, so that a database refused at once leaves nothing behind.
+    if (!fs::is_directory(dir_)) {
+        std::error_code error;
+        created_ = fs::create_directories(dir_, error);
+        if (error || !fs::is_directory(dir_))
+            Fail(dir_, "cannot create the folder" + (error ? ": " + error.message() : std::string()));
+    }
     const fs::path final = dir_ / PathFromUtf8(name);
     for (const fs::path& input : protected_)
         if (SameFile(final, input)) Fail(final, "refusing to replace the input with an output");
@@ -102,6 +105,7 @@ std::unique_ptr<TextOutput> DiskOutputFolder::Create(const std::string& name) {
 void DiskOutputFolder::Commit() {
     for (const auto& [temporary, final] : pending_) MoveOver(temporary, final);
     pending_.clear();
+    committed_ = true;
 }
 
 std::unique_ptr<ByteSource> DiskInputFolder::Open(const std::string& name) {

@@ -48,7 +48,7 @@ private:
     std::map<std::string, std::string> files_;
 };
 
-// A folder on disk, created when missing. Files are written under temporary
+// A folder on disk, created when the first file is. Files are written under temporary
 // names and renamed to theirs only by Commit, so a failed unpack never
 // leaves a mix of old and new tables; the destructor removes what was not
 // committed. A file that would replace one of `protectedFiles` is refused.
@@ -66,6 +66,8 @@ private:
     std::filesystem::path dir_;
     std::vector<std::filesystem::path> protected_;
     std::vector<std::pair<std::filesystem::path, std::filesystem::path>> pending_;  // temporary, final
+    bool created_ = false;
+    bool committed_ = false;
 };
 
 class DiskInputFolder final : public InputFolder {

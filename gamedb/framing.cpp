@@ -67,6 +67,28 @@ void AppendNode(std::vector<std::uint8_t>& out, std::uint8_t tag, std::span<cons
     out.insert(out.end(), payload.begin(), payload.end());
 }
 
+std::size_t BeginNode(std::vector<std::uint8_t>& out, std::uint8_t tag) {
+    const std::size_t start = out.size();
+    out.push_back(tag);
+    out.push_back(0);
+    return start;
+}
+
+bool FinishNode(std::vector<std::uint8_t>& out, std::size_t start, bool forceLong) {
+    const std::size_t length = out.size() - start - 2;
+    if (length <= kMaxShortLength && !forceLong) {
+        out[start + 1] = static_cast<std::uint8_t>(length << 1);
+        return true;
+    }
+    if (length > kMaxNodeLength) return false;
+    const std::uint32_t word = static_cast<std::uint32_t>(length << 1 | 1);
+    const std::uint8_t size[4] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
+                                  static_cast<std::uint8_t>(word >> 16), static_cast<std::uint8_t>(word >> 24)};
+    out[start + 1] = size[0];
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(start + 2), size + 1, size + 4);
+    return true;
+}
+
 FrameReader::FrameReader(ByteSource& source) : source_(source) {
     file_ = ReadHeader(source_.Size(), "the file node");
     fileEnd_ = source_.Position() + file_.length;

@@ -65,6 +65,13 @@ void AppendHeader(std::vector<std::uint8_t>& out, std::uint8_t tag, std::size_t 
 void AppendNode(std::vector<std::uint8_t>& out, std::uint8_t tag, std::span<const std::uint8_t> payload,
                 bool forceLong = false);
 
+// Writing a node whose length is known only after its payload: BeginNode
+// puts the tag and a 1-byte size; FinishNode sets the size, widening it to 4
+// bytes when the payload is long (or `forceLong`). Returns false when the
+// payload is too long for any size.
+std::size_t BeginNode(std::vector<std::uint8_t>& out, std::uint8_t tag);
+bool FinishNode(std::vector<std::uint8_t>& out, std::size_t start, bool forceLong = false);
+
 // A block as the streaming reader meets it.
 struct BlockInfo {
     NodeHeader header;

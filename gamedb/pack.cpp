@@ -75,7 +75,7 @@ void SplitTabs(std::string_view line, std::vector<std::string_view>& cells) {
     }
 }
 
-Manifest ReadManifest(InputFolder& in) {
+Manifest ReadManifest(InputFolder& in, std::span<const KindSpec> kinds) {
     std::unique_ptr<ByteSource> source = in.Open(std::string(kManifestName));
     LineReader lines(*source);
     Manifest manifest;
@@ -97,7 +97,8 @@ Manifest ReadManifest(InputFolder& in) {
             hasFormat = true;
         } else if (key == "kind") {
             need(2, "kind<TAB>NAME");
-            manifest.kind = FindKind(parts[1]);
+            for (const KindSpec& kind : kinds)
+                if (kind.name == parts[1]) manifest.kind = &kind;
             if (!manifest.kind) ManifestError(n, "unknown kind '" + std::string(parts[1]) + "'");
         } else if (key == "file") {
             need(3, "file<TAB>TAG<TAB>auto|4-byte");
@@ -229,37 +230,19 @@ private:
     void AppendFieldNode(std::vector<std::uint8_t>& out, std::size_t f, bool forceLong) {
         const FieldSpec& field = record_.fields[f];
         const std::string_view cell = cells_[cellOf_[f]];
-        const std::size_t start = out.size();
-        out.push_back(field.tag);
-        out.push_back(0);
+        const std::size_t start = BeginNode(out, field.tag);
         try {
-            ParseCell(cell, field, out);
+            ParseCell(UnquoteCell(cell, unquoted_), field, out);
         } catch (const CellProblem& problem) {
             const std::string text(cell);
             Fail(row_, std::string(field.name), "bad cell", &text, problem.expected);
         }
-        PatchHeader(out, start, forceLong);
-    }
-
-    static void PatchHeader(std::vector<std::uint8_t>& out, std::size_t start, bool forceLong) {
-        const std::size_t length = out.size() - start - 2;
-        if (length <= kMaxShortLength && !forceLong) {
-            out[start + 1] = static_cast<std::uint8_t>(length << 1);
-            return;
-        }
-        if (length > kMaxNodeLength) throw std::length_error("node too long");
-        const std::uint32_t word = static_cast<std::uint32_t>(length << 1 | 1);
-        const std::uint8_t size[4] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
-                                      static_cast<std::uint8_t>(word >> 16), static_cast<std::uint8_t>(word >> 24)};
-        out[start + 1] = size[0];
-        out.insert(out.begin() + static_cast<std::ptrdiff_t>(start + 2), size + 1, size + 4);
+        if (!FinishNode(out, start, forceLong)) Fail(row_, std::string(field.name), "the value is longer than a node can be");
     }
 
     void PackRow(std::vector<std::uint8_t>& block) {
         ParseExtra();
-        const std::size_t start = block.size();
-        block.push_back(recordTag_);
-        block.push_back(0);
+        const std::size_t start = BeginNode(block, recordTag_);
         if (!explicitFields_) {
             for (std::size_t f = 0; f < record_.fields.size(); ++f) AppendFieldNode(block, f, false);
         } else {
@@ -279,8 +262,7 @@ private:
                 }
             }
         }
-        if (block.size() - start - 2 > kMaxNodeLength) Fail(row_, {}, "the record is longer than a node can be");
-        PatchHeader(block, start, recordForceLong_);
+        if (!FinishNode(block, start, recordForceLong_)) Fail(row_, {}, "the record is longer than a node can be");
     }
 
     [[noreturn]] void ExtraError(std::string_view token, const std::string& problem) const {
@@ -352,6 +334,7 @@ private:
     bool explicitFields_ = false;
     std::vector<FieldToken> tokens_;
     std::vector<bool> listed_;
+    std::string unquoted_;
 };
 
 // Writes the file node: its content stays in memory while it is short
@@ -381,7 +364,7 @@ public:
     void Finish() {
         if (!streaming_) {
             std::vector<std::uint8_t> header;
-            AppendHeader(header, tag_, length_, forceLong_);
+            AppendHeader(header, tag_, static_cast<std::size_t>(length_), forceLong_);
             out_.Write(header);
             out_.Write(pending_);
             return;
@@ -403,8 +386,8 @@ private:
 
 }  // namespace
 
-PackSummary Pack(InputFolder& in, ByteSink& out) {
-    const Manifest manifest = ReadManifest(in);
+PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds) {
+    const Manifest manifest = ReadManifest(in, kinds);
     PackSummary summary;
     const std::uint64_t start = out.Position();
     FileNodeWriter file(out, manifest.fileTag, manifest.fileForceLong);
@@ -437,6 +420,8 @@ PackSummary Pack(InputFolder& in, ByteSink& out) {
     return summary;
 }
 
+const KindSpec& ManifestKind(InputFolder& in) { return *ReadManifest(in, Kinds()).kind; }
+
 PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
     DiskInputFolder in(dir);
     std::error_code error;
@@ -447,7 +432,7 @@ PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
     }
     // The database must not replace one of the files it is made from.
     if (fs::exists(target, error)) {
-        const Manifest manifest = ReadManifest(in);
+        const Manifest manifest = ReadManifest(in, Kinds());
         std::vector<std::string> inputs{std::string(kManifestName)};
         for (const BlockEntry& block : manifest.blocks) inputs.push_back(block.table);
         if (!manifest.trailerFile.empty()) inputs.push_back(manifest.trailerFile);

@@ -17,8 +17,12 @@ struct PackSummary {
 };
 
 // Writes the database to `out`. Throws Error naming table, row, column, the
-// cell and what was expected; `out` then holds a partial database.
-PackSummary Pack(InputFolder& in, ByteSink& out);
+// cell and what was expected; `out` then holds a partial database. The
+// manifest's kind is looked up in `kinds`.
+PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds = Kinds());
+
+// The kind a folder's manifest names; throws Error when it cannot be read.
+const KindSpec& ManifestKind(InputFolder& in);
 
 // Packs `dir` into `target` through a temporary file beside it, renamed over
 // the target only on success. Refuses a target that is one of the folder's

@@ -59,7 +59,7 @@ public:
         manifest += kind_.name;
         manifest += "\r\nfile\t" + std::to_string(reader_.FileNode().tag) + "\t" + FormName(reader_.FileNode()) + "\r\n";
 
-        std::set<std::string> used;
+        std::set<std::string> used{std::string(kManifestName)};
         BlockInfo block;
         while (reader_.NextBlock(block)) {
             const BlockSpec* spec = FindBlock(kind_, block.header.tag);
@@ -133,7 +133,14 @@ private:
         fields_.clear();
         NodeCursor cursor(info.payload);
         NodeView node;
-        while (cursor.Next(node)) fields_.push_back({node, FindField(record, node.header.tag)});
+        while (cursor.Next(node)) {
+            // Fields mostly come in schema order: try the next one first.
+            const std::size_t i = fields_.size();
+            const FieldSpec* spec = i < record.fields.size() && record.fields[i].tag == node.header.tag
+                                        ? &record.fields[i]
+                                        : FindField(record, node.header.tag);
+            fields_.push_back({node, spec});
+        }
         if (!cursor.Failure().empty())
             reader_.Fail(info.payloadOffset + cursor.Position(), "bad field framing: " + cursor.Failure());
 

@@ -49,6 +49,8 @@ const CellCase kCellCases[] = {
     {"text without terminator", Field(ValueType::Text), "61 62", "#6162"},
     {"text with an inner 00", Field(ValueType::Text), "61 00 62 00", "#61006200"},
     {"text starting with the hex marker", Field(ValueType::Text), "23 31 00", "\\#1"},
+    {"text starting with a quote", Field(ValueType::Text), "22 61 22 00", "\\x22a\""},
+    {"text list starting with a quote", Field(ValueType::TextList), "01 04 22 00", "\\x22"},
     {"text with escapes", Field(ValueType::Text), "41 5C 09 0D 0A 7C 3B 01 98 00", "A\\\\\\t\\r\\n|;\\x01\\x98"},
     {"Cyrillic text", Field(ValueType::Text), "CF F0 E8 E2 E5 F2 A8 B8 B9 00", "ПриветЁё№"},
     {"path with backslashes", Field(ValueType::Text), "41 5C 48 5C 31 2E 77 00", "A\\\\H\\\\1.w"},
@@ -220,6 +222,25 @@ const BadCase kBadCases[] = {
     {"record list item short", Field(ValueType::RecordList, 0, &kPair), "1;2;a|1;2", "3 values separated by ';'"},
     {"text list item with 00", Field(ValueType::TextList), "a|\\x00", "without the byte 00"},
 };
+
+TEST(CellSyntax, CellsQuotedByASpreadsheet) {
+    const struct {
+        const char* cell;
+        const char* text;    // nullptr: refused
+    } cases[] = {
+        {"plain", "plain"},           {"\"a\"\"b\"", "a\"b"},   {"\"\"", ""},
+        {"\"\"\"\"", "\""},          {"a\"b", "a\"b"},            {"\"abc", nullptr},
+        {"\"a\"b\"", nullptr},        {"\"", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string scratch;
+        if (c.text) {
+            EXPECT_EQ(UnquoteCell(c.cell, scratch), c.text) << c.cell;
+        } else {
+            EXPECT_THROW(UnquoteCell(c.cell, scratch), CellProblem) << c.cell;
+        }
+    }
+}
 
 class BadCell : public ::testing::TestWithParam<BadCase> {};
 

@@ -41,6 +41,22 @@ fi
 grep -E '^(Done|stat::peak_rss_mb)' "$fuzz_dir/fuzz.log"
 rm -rf "$fuzz_dir"
 
+step "fuzzing the game-database library for 2 x 30 s (unpack from bytes, pack from tables)"
+gamedb_fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
+gamedb_fuzzers=$PWD/build/fuzz/fuzz
+"$gamedb_fuzzers/make_gamedb_seeds" "$gamedb_fuzz_dir/unpack" "$gamedb_fuzz_dir/pack"
+for target in unpack pack; do
+  if ! (cd "$gamedb_fuzz_dir" && "$gamedb_fuzzers/gamedb_${target}_fuzzer" -max_total_time=30 -timeout=10 \
+          -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$gamedb_fuzz_dir/$target-" "$target" \
+          >"$target.log" 2>&1); then
+    tail -n 60 "$gamedb_fuzz_dir/$target.log"
+    echo "fuzzing gamedb $target found a failure; the log and the input are in $gamedb_fuzz_dir" >&2
+    exit 1
+  fi
+  grep -E '^(Done|stat::peak_rss_mb)' "$gamedb_fuzz_dir/$target.log"
+done
+rm -rf "$gamedb_fuzz_dir"
+
 step "fuzzing the archive reader for 30 s (clang, libFuzzer + ASan + UBSan)"
 archive_fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 build/fuzz/fuzz/archive_seeds "$archive_fuzz_dir/corpus"
@@ -59,12 +75,15 @@ for preset in mingw-i686 mingw-x86_64; do
   cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$jobs"
 done
-tools/check-imports.sh build/mingw-i686/idb2txt.exe build/mingw-i686/VevAzoverud.exe
+tools/check-imports.sh build/mingw-i686/idb2txt.exe build/mingw-i686/VevAzoverud.exe build/mingw-i686/gamedb.exe
 
 step "end-to-end tests of the window program under Wine (x86_64 twin)"
 timeout 600 tools/wine-e2e.sh build/mingw-x86_64
 
 step "end-to-end tests of the dialog object's system dialogs under Wine (x86_64 twin)"
 timeout 300 tools/wine-e2e-dialogs.sh build/mingw-x86_64
+
+step "gamedb.exe under Wine: unpack and pack of every kind (x86_64 twin)"
+timeout 300 tools/wine-gamedb.sh build/mingw-x86_64
 
 step "all tests passed"

@@ -41,6 +41,17 @@ int RunPack(const Invocation& invocation) {
     if (IsArchiveFolder(PathFromUtf8(invocation.operands[0]))) return RunPackArchive(invocation);
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[0]);
     const std::filesystem::path target = PathFromUtf8(invocation.operands[1]);
+    // Tables of one kind packed under another kind's name would replace a
+    // database the game reads as something else.
+    DiskInputFolder in(dir);
+    const KindSpec& kind = ManifestKind(in);
+    const KindSpec* named = KindForFileName(invocation.operands[1]);
+    if (!invocation.kind.empty() && invocation.kind != kind.name)
+        throw UsageError(QuotedPath(dir) + " holds a " + std::string(kind.name) + " database, not " + invocation.kind);
+    if (invocation.kind.empty() && named && named != &kind)
+        throw UsageError(QuotedPath(dir) + " holds a " + std::string(kind.name) + " database, but the name " +
+                         QuotedPath(target) + " is that of a " + std::string(named->name) + " database; give --kind " +
+                         std::string(kind.name) + " to write it all the same");
     const PackSummary summary = PackToFile(dir, target);
     if (!invocation.quiet)
         Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +

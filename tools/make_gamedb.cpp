@@ -1,0 +1,32 @@
+// Writes a generated game database: make_gamedb KIND FILE [SEED]. Irregular
+// on purpose (unknown tags, misfit lengths, 4-byte sizes, odd floats), so
+// that a round trip through the program proves more than a tidy file would.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "tests/support/gamedb_gen.h"
+
+int main(int argc, char** argv) {
+    if (argc < 3 || argc > 4) {
+        std::fputs("Usage: make_gamedb KIND FILE [SEED]\n", stderr);
+        return 2;
+    }
+    const gamedb::KindSpec* kind = gamedb::FindKind(argv[1]);
+    if (!kind) {
+        std::fprintf(stderr, "make_gamedb: unknown kind '%s'\n", argv[1]);
+        return 2;
+    }
+    try {
+        const std::uint64_t seed = argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 1;
+        const std::string path = argv[2];
+        gamedb::testing::WriteDatabase(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                                       gamedb::testing::Generate(*kind, gamedb::testing::GenOptions::Irregular(seed)));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "make_gamedb: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
