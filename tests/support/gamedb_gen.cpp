@@ -157,16 +157,16 @@ public:
 
     std::uint32_t FloatBits() {
         if (Chance(options_.oddFloatRate)) return kOddFloats[Below(kOddFloats.size())];
-        switch (Below(4)) {
+        if (Chance(options_.anyFloatRate)) {
+            // Any finite normal value.
+            std::uint32_t bits = static_cast<std::uint32_t>(Next());
+            const std::uint32_t exponent = static_cast<std::uint32_t>(Between(1, 254));
+            return (bits & 0x807FFFFFu) | (exponent << 23);
+        }
+        switch (Below(3)) {
             case 0: return std::bit_cast<std::uint32_t>(static_cast<float>(Between(-5, 2000)));
             case 1: return std::bit_cast<std::uint32_t>(static_cast<float>(Between(-400, 4000)) / 8.0f);
-            case 2: return std::bit_cast<std::uint32_t>(static_cast<float>(Between(0, 100000)) / 100.0f);
-            default: {
-                // Any finite normal value.
-                std::uint32_t bits = static_cast<std::uint32_t>(Next());
-                const std::uint32_t exponent = static_cast<std::uint32_t>(Between(1, 254));
-                return (bits & 0x807FFFFFu) | (exponent << 23);
-            }
+            default: return std::bit_cast<std::uint32_t>(static_cast<float>(Between(0, 100000)) / 100.0f);
         }
     }
 

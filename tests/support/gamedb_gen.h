@@ -62,6 +62,9 @@ struct GenOptions {
     int maxListItems = 4;
     // Share of float values that are -0, infinities, NaNs (any payload) or subnormals.
     double oddFloatRate = 0.15;
+    // Share of the other floats with random bits (nine significant digits,
+    // any exponent) rather than short decimals like 12.5 as most real values are.
+    double anyFloatRate = 0.25;
     // Share of texts with bytes no real file holds (TAB, CR, LF, 0x98, 0x7F, ...).
     double exoticTextRate = 0.05;
     // Share of records whose key repeats an earlier one of the same block.

@@ -1,0 +1,298 @@
+// Unpack and pack of generated game databases, all eight kinds in the size
+// proportions of the game's own files (units and acks largest, prints
+// smallest), about 54 MB in all and a tenth of that. Baselines in the same
+// run: copying the databases, and copying the tables unpack wrote, with
+// fread/fwrite in 64 KiB blocks. Peak memory comes from forked children that
+// do only the measured work: unpack's must not grow with the input, pack's
+// may hold one block.
+//
+//   build/bench/bench/gamedb_bench [--benchmark_repetitions=N] [--benchmark_filter=...]
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "gamedb/byte_io.h"
+#include "gamedb/folder.h"
+#include "gamedb/pack.h"
+#include "gamedb/schema.h"
+#include "gamedb/unpack.h"
+#include "tests/support/gamedb_gen.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Bytes of each kind in the game's files; scaled by 110 they make ~54 MB.
+struct Share {
+    std::string_view kind;
+    std::uint64_t bytes;
+};
+constexpr Share kShares[] = {{"units", 213542}, {"acks", 155928}, {"items", 76470}, {"quests", 16452},
+                             {"spells", 14347}, {"perks", 9805},  {"levers", 4774}, {"prints", 2747}};
+constexpr int kLargeScale = 110;
+constexpr int kSmallScale = 11;
+constexpr std::size_t kBlock = 64 * 1024;
+
+[[noreturn]] void Die(const std::string& message) {
+    std::fprintf(stderr, "gamedb_bench: %s\n", message.c_str());
+    std::exit(1);
+}
+
+// Runs `work` in a forked child and returns the child's peak resident set in bytes.
+double ChildPeakRss(const std::function<void()>& work) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid < 0) Die("fork failed");
+    if (pid == 0) {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "gamedb_bench child: %s\n", e.what());
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) Die("wait4 failed");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Die("measured child failed");
+    return static_cast<double>(usage.ru_maxrss) * 1024;  // Linux reports KiB
+}
+
+std::uintmax_t CopyFile(const fs::path& from, const fs::path& to, std::vector<char>& block) {
+    std::FILE* in = std::fopen(from.c_str(), "rb");
+    std::FILE* out = std::fopen(to.c_str(), "wb");
+    if (!in || !out) Die("cannot copy " + from.string());
+    std::uintmax_t total = 0;
+    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), in)) > 0;) {
+        if (std::fwrite(block.data(), 1, got, out) != got) Die("cannot write " + to.string());
+        total += got;
+    }
+    std::fclose(in);
+    if (std::fclose(out) != 0) Die("cannot write " + to.string());
+    return total;
+}
+
+// In blocks: a whole-file read would leave the heap of this process, which
+// the forked children measured later start from, tens of MiB larger.
+bool SameFiles(const fs::path& a, const fs::path& b) {
+    std::FILE* fa = std::fopen(a.c_str(), "rb");
+    std::FILE* fb = std::fopen(b.c_str(), "rb");
+    bool same = fa && fb;
+    std::vector<char> x(kBlock), y(kBlock);
+    while (same) {
+        const std::size_t n = std::fread(x.data(), 1, x.size(), fa);
+        same = std::fread(y.data(), 1, y.size(), fb) == n && std::equal(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n), y.begin());
+        if (n == 0) break;
+    }
+    if (fa) std::fclose(fa);
+    if (fb) std::fclose(fb);
+    return same;
+}
+
+std::string FileName(std::string_view kind) {
+    const gamedb::KindSpec& spec = *gamedb::FindKind(kind);
+    const std::string_view pattern = spec.filePattern;
+    return pattern.starts_with("*") ? std::string(kind) + std::string(pattern.substr(1)) : std::string(pattern);
+}
+
+// One set of eight databases with their unpacked tables.
+struct Set {
+    fs::path root;
+    std::uintmax_t bytes = 0;          // of the eight databases
+    std::uintmax_t largestBlock = 0;   // payload of the largest block
+    fs::path Database(std::string_view kind) const { return root / "db" / FileName(kind); }
+    fs::path Tables(std::string_view kind) const { return root / "tables" / std::string(kind); }
+    fs::path Packed(std::string_view kind) const { return root / "packed" / FileName(kind); }
+    fs::path Copy(std::string_view kind) const { return root / "copy" / FileName(kind); }
+};
+
+void UnpackAll(const Set& set) {
+    for (const Share& share : kShares) {
+        gamedb::FileRegionSource source(set.Database(share.kind));
+        gamedb::DiskOutputFolder out(set.Tables(share.kind));
+        gamedb::Unpack(source, *gamedb::FindKind(share.kind), out);
+    }
+}
+
+void PackAll(const Set& set) {
+    for (const Share& share : kShares) gamedb::PackToFile(set.Tables(share.kind), set.Packed(share.kind));
+}
+
+class Workspace {
+public:
+    static Workspace& Get() {
+        static Workspace workspace;
+        return workspace;
+    }
+    const Set& For(int scale) const { return scale == kLargeScale ? large_ : small_; }
+
+    ~Workspace() {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+private:
+    Workspace() {
+        std::string pattern = (fs::temp_directory_path() / "gamedb_bench.XXXXXX").string();
+        if (!mkdtemp(pattern.data())) Die("cannot create a temporary folder");
+        root_ = pattern;
+        Make(large_, kLargeScale);
+        Make(small_, kSmallScale);
+    }
+
+    void Make(Set& set, int scale) {
+        set.root = root_ / std::to_string(scale);
+        for (const char* sub : {"db", "tables", "packed", "copy"}) fs::create_directories(set.root / sub);
+        // Real files hold no exotic bytes, a few odd floats (as levers do) and
+        // mostly short decimals.
+        gamedb::testing::GenOptions options;
+        options.exoticTextRate = 0;
+        options.oddFloatRate = 0.02;
+        options.anyFloatRate = 0.05;
+        options.duplicateKeyRate = 0;
+        for (const Share& share : kShares) {
+            const fs::path path = set.Database(share.kind);
+            // Generated in a child: the model takes several times the file's size.
+            ChildPeakRss([&] {
+                const auto database = gamedb::testing::GenerateOfSize(*gamedb::FindKind(share.kind),
+                                                                      share.bytes * static_cast<std::uint64_t>(scale), options);
+                gamedb::testing::WriteDatabase(path, database);
+            });
+            set.bytes += fs::file_size(path);
+        }
+        UnpackAll(set);
+        // The largest block, for pack's memory bound: a block's table is
+        // about as large as the block, so take the largest table.
+        for (const Share& share : kShares)
+            for (const auto& entry : fs::directory_iterator(set.Tables(share.kind)))
+                set.largestBlock = std::max(set.largestBlock, fs::file_size(entry.path()));
+    }
+
+    fs::path root_;
+    Set large_, small_;
+};
+
+void Counters(benchmark::State& state, const Set& set, double peak) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(set.bytes) * state.iterations());
+    state.counters["input_MiB"] = static_cast<double>(set.bytes) / (1 << 20);
+    if (peak > 0)
+        state.counters["peak_rss"] = benchmark::Counter(peak, benchmark::Counter::kDefaults, benchmark::Counter::kIs1024);
+}
+
+void BM_Unpack(benchmark::State& state) {
+    const Set& set = Workspace::Get().For(static_cast<int>(state.range(0)));
+    const double peak = ChildPeakRss([&] { UnpackAll(set); });
+    for (auto _ : state) UnpackAll(set);
+    Counters(state, set, peak);
+}
+
+// Bytes processed is the databases' size, so MB/s compare with unpack's.
+void BM_Pack(benchmark::State& state) {
+    const Set& set = Workspace::Get().For(static_cast<int>(state.range(0)));
+    const double peak = ChildPeakRss([&] { PackAll(set); });
+    for (auto _ : state) PackAll(set);
+    Counters(state, set, peak);
+    state.counters["largest_table_MiB"] = static_cast<double>(set.largestBlock) / (1 << 20);
+    // What pack gave back must be the databases it came from.
+    for (const Share& share : kShares)
+        if (!SameFiles(set.Packed(share.kind), set.Database(share.kind)))
+            state.SkipWithError("pack did not give back the unpacked database");
+}
+
+// Baseline: the eight databases copied; peak_rss is the floor under the others'.
+void BM_CopyDatabases(benchmark::State& state) {
+    const Set& set = Workspace::Get().For(static_cast<int>(state.range(0)));
+    std::vector<char> block(kBlock);
+    auto copyAll = [&] {
+        for (const Share& share : kShares) CopyFile(set.Database(share.kind), set.Copy(share.kind), block);
+    };
+    const double peak = ChildPeakRss(copyAll);
+    for (auto _ : state) copyAll();
+    Counters(state, set, peak);
+}
+
+// Baseline: the tables unpack wrote, copied (as many bytes as unpack writes
+// and pack reads).
+void BM_CopyTables(benchmark::State& state) {
+    const Set& set = Workspace::Get().For(static_cast<int>(state.range(0)));
+    std::vector<char> block(kBlock);
+    std::uintmax_t tableBytes = 0;
+    for (auto _ : state) {
+        tableBytes = 0;
+        for (const Share& share : kShares)
+            for (const auto& entry : fs::directory_iterator(set.Tables(share.kind)))
+                tableBytes += CopyFile(entry.path(), set.root / "copy" / "table.tmp", block);
+    }
+    Counters(state, set, 0);
+    state.counters["tables_MiB"] = static_cast<double>(tableBytes) / (1 << 20);
+}
+
+void Scales(benchmark::internal::Benchmark* b) {
+    b->ArgName("scale")->Arg(kLargeScale)->Arg(kSmallScale);
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_CopyDatabases)->Apply(Scales);
+BENCHMARK(BM_CopyTables)->Apply(Scales);
+BENCHMARK(BM_Unpack)->Apply(Scales)->MinTime(2.0);
+BENCHMARK(BM_Pack)->Apply(Scales)->MinTime(2.0);
+
+// After the usual table: unpack and pack as multiples of the baselines of the
+// same size from this run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((run.run_type == Run::RT_Iteration || median) && !run.error_occurred)
+                times_[run.run_name.function_name + "/" + run.run_name.args] = run.GetAdjustedRealTime();
+        }
+    }
+
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        for (int scale : {kLargeScale, kSmallScale}) {
+            const std::string suffix = "/scale:" + std::to_string(scale);
+            const auto copyDb = times_.find("BM_CopyDatabases" + suffix);
+            const auto copyTables = times_.find("BM_CopyTables" + suffix);
+            for (const char* name : {"BM_Unpack", "BM_Pack"}) {
+                const auto run = times_.find(name + suffix);
+                if (run == times_.end()) continue;
+                std::printf("%s at scale %d:", name + 3, scale);
+                if (copyDb != times_.end()) std::printf(" %.1fx the time of copying the databases,", run->second / copyDb->second);
+                if (copyTables != times_.end()) std::printf(" %.2fx the time of copying the tables", run->second / copyTables->second);
+                std::printf("\n");
+            }
+        }
+    }
+
+private:
+    std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,41 @@
+// Whole-number floats take a shortcut past the float formatter; its text must
+// be exactly the formatter's, or tables would change with the shortcut.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "gamedb/cells.h"
+
+namespace gamedb {
+namespace {
+
+std::string Formatter(float value) {
+    char text[32];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+std::string Cell(float value) {
+    std::string out;
+    AppendFloat(out, std::bit_cast<std::uint32_t>(value));
+    return out;
+}
+
+TEST(CellFloats, WholeNumbersAsTheFormatterWritesThem) {
+    for (int n = -120000; n <= 120000; ++n) {
+        const auto value = static_cast<float>(n);
+        ASSERT_EQ(Cell(value), Formatter(value)) << n;
+    }
+    // Around the edges of the shortcut and of exact integers.
+    for (float value : {99999.0f, 99999.5f, 100000.0f, -100000.0f, 16777216.0f, 16777217.0f, 1e6f, 1e10f, -1e6f,
+                        0.5f, -0.5f, 1.5f, 2.25f, 99999.99f, 1e-45f, 0.0f})
+        EXPECT_EQ(Cell(value), Formatter(value)) << value;
+    EXPECT_EQ(Cell(-0.0f), "-0");
+    EXPECT_EQ(Cell(std::nextafter(5.0f, 6.0f)), Formatter(std::nextafter(5.0f, 6.0f)));
+}
+
+}  // namespace
+}  // namespace gamedb
