@@ -86,7 +86,7 @@ void StreamRegion(const FileRegion& region, const std::string& what,
         throw ArchiveError("cannot read \"" + PathToUtf8(region.path) + "\" at offset " +
                            std::to_string(region.offset) + ": " + LastErrorText());
     }
-    std::string buffer(std::min<std::uint64_t>(region.length, kChunk), '\0');
+    std::string buffer(static_cast<std::size_t>(std::min<std::uint64_t>(region.length, kChunk)), '\0');
     std::uint64_t left = region.length;
     while (left > 0) {
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk));
