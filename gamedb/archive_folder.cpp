@@ -225,6 +225,9 @@ ArchiveFolderSummary PackArchive(const fs::path& dir, const fs::path& target) {
     const fs::path sourcePath = PathFromUtf8(manifest.archive);
     std::error_code error;
     if (fs::is_directory(target, error)) Fail(target, "is a folder; expected the archive file to write");
+    if (fs::exists(target, error) && fs::equivalent(dir / PathFromUtf8(kArchiveManifestName), target, error)) {
+        Fail(target, "refusing to write the archive over the folder's own record");
+    }
     try {
         const resarc::Archive archive = resarc::Archive::Open(sourcePath);
         std::vector<resarc::Member> members = archive.Members();

@@ -301,6 +301,10 @@ TEST(ArchiveFolder, ABadRecordIsNamedWithItsLine) {
         }
         EXPECT_FALSE(fs::exists(dir / "copy.res"));
     }
+    // The record is never the output.
+    WriteFile(record, good);
+    EXPECT_THROW(gamedb::PackArchive(dir / "out", record), gamedb::Error);
+    EXPECT_EQ(ReadFile(record), good);
     // Saved by an editor with a byte-order mark and CR LF: still read.
     std::string crlf = "\xEF\xBB\xBF";
     for (const char ch : good) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
