@@ -4,7 +4,9 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
 #include <filesystem>
 #include <string>
 
@@ -189,6 +191,23 @@ TEST(ArchiveCli, UnpackEditPackAnArchive) {
     r = Gamedb(dir, "diff Items.idb game.res:Items.idb");
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_TRUE(Contains(r.out, "12345")) << r.out;
+    // One database of the archive on its own: unpack the member, pack it back into it.
+    r = Gamedb(dir, "unpack game.res:items.idb single");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = Gamedb(dir, "pack single game.res:ITEMS.IDB");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = Gamedb(dir, "pack single game.res:readme.txt.udb");
+    EXPECT_EQ(r.exitCode, 2) << r.err;   // tables of items under a units name
+    r = Gamedb(dir, "pack single game.res:Other.idb");
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_TRUE(Contains(r.err, "has no member \"Other.idb\" to replace")) << r.err;
+    ASSERT_EQ(Gamedb(dir, "pack single alone.idb").exitCode, 0);
+    const resarc::Archive archive = resarc::Archive::Open(dir / "game.res");
+    ASSERT_EQ(archive.Entries().size(), 2u);
+    EXPECT_TRUE(archive.Read(*archive.Find("Items.idb")) == ReadFile(dir / "alone.idb"));
+    std::vector<std::string> names;
+    for (const auto& file : fs::directory_iterator(dir.path())) names.push_back(file.path().filename().string());
+    EXPECT_EQ(std::count_if(names.begin(), names.end(), [](const std::string& n) { return Contains(n, ".tmp"); }), 0);
 }
 
 // idb2txt converts an archive's items database in place: the same tables as

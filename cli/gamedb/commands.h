@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive.h"
+
 namespace gamedb::cli {
 
 inline constexpr int kExitOk = 0;
@@ -32,6 +34,8 @@ int RunDiff(const Invocation& invocation);
 int RunRes(const Invocation& invocation);
 int RunUnpackArchive(const Invocation& invocation);
 int RunPackArchive(const Invocation& invocation);
+// pack DIR ARCHIVE:MEMBER: the database replaces that member.
+int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument& member);
 std::string ResUsage();
 
 }  // namespace gamedb::cli

@@ -13,6 +13,7 @@
 #include "gamedb/archive_folder.h"
 #include "gamedb/byte_io.h"
 #include "gamedb/database.h"
+#include "gamedb/pack.h"
 
 namespace gamedb::cli {
 namespace {
@@ -158,7 +159,7 @@ std::string ResUsage() {
            "  res remove ARCHIVE MEMBER           remove a member\n"
            "  res create ARCHIVE FILE...          write a new archive of the FILEs\n"
            "unpack and pack take an archive too: unpack ARCHIVE OUTDIR, pack DIR ARCHIVE;\n"
-           "check and diff take ARCHIVE:MEMBER wherever they take a database.\n";
+           "unpack, pack, check and diff take ARCHIVE:MEMBER wherever they take a database.\n";
 }
 
 int RunRes(const Invocation& invocation) {
@@ -178,6 +179,30 @@ int RunUnpackArchive(const Invocation& invocation) {
         Report("unpacked " + Quoted(invocation.operands[0]) + " into " + Quoted(invocation.operands[1]) + ": " +
                std::to_string(summary.databases) + " databases as tables, " + std::to_string(summary.files) +
                " other members as files");
+    }
+    return kExitOk;
+}
+
+int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument& member) {
+    const fs::path archivePath = PathFromUtf8(member.archive);
+    std::vector<resarc::Member> members = resarc::Archive::Open(archivePath).Members();
+    // The database is packed beside the archive first; a bad table stops
+    // the run before the archive is touched.
+    fs::path packed = archivePath;
+    packed += ".member.tmp";
+    struct RemoveOnExit {
+        fs::path path;
+        ~RemoveOnExit() {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        }
+    } cleanup{packed};
+    const PackSummary summary = PackToFile(PathFromUtf8(invocation.operands[0]), packed);
+    resarc::ReplaceMember(members, resarc::MemberFromFile(packed, MemberName(member.member)), member.archive);
+    resarc::WriteArchive(archivePath, members);
+    if (!invocation.quiet) {
+        Report("packed " + Quoted(invocation.operands[0]) + " into " + Quoted(invocation.operands[1]) + " (" +
+               std::to_string(summary.bytes) + " bytes)");
     }
     return kExitOk;
 }

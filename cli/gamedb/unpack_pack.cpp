@@ -52,6 +52,7 @@ int RunPack(const Invocation& invocation) {
         throw UsageError(QuotedPath(dir) + " holds a " + std::string(kind.name) + " database, but the name " +
                          QuotedPath(target) + " is that of a " + std::string(named->name) + " database; give --kind " +
                          std::string(kind.name) + " to write it all the same");
+    if (const auto member = SplitMemberArgument(invocation.operands[1])) return RunPackIntoMember(invocation, *member);
     const PackSummary summary = PackToFile(dir, target);
     if (!invocation.quiet)
         Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
