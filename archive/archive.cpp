@@ -229,6 +229,8 @@ void Archive::Load(std::string_view header, std::uint64_t fileSize,
                        std::to_string(std::uint64_t{tableOffset} + tableSize + namesSize) + " bytes, the file has " +
                        std::to_string(fileSize));
     }
+    // Only a file past 4 GiB could match the sizes with such a count.
+    if (tableSize > kMaxOffset) Fail(name, std::to_string(count) + " entries are more than the format can address");
     const std::string table = readAt(tableOffset, static_cast<std::uint32_t>(tableSize));
     const std::string pool = readAt(tableOffset + tableSize, namesSize);
 
