@@ -1,5 +1,6 @@
 #include "archive/file_util.h"
 
+#include <atomic>
 #include <cerrno>
 #include <random>
 #include <system_error>
@@ -30,10 +31,12 @@ std::string LastErrorText() {
 }
 
 TempOutput::TempOutput(std::filesystem::path target) : target_(std::move(target)) {
-    // A random part keeps two runs on the same target apart.
-    std::random_device random;
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
+    // A random part keeps two runs on the same target apart; drawn once,
+    // since the system's random source costs a file read per call.
+    static const unsigned runPart = std::random_device()();
+    static std::atomic<unsigned> counter{0};
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%08x-%u.tmp", runPart, counter++);
     temp_ = target_;
     temp_ += suffix;
     std::error_code error;
