@@ -566,16 +566,32 @@ std::optional<MemberArgument> SplitMemberArgument(std::string_view arg) {
     return MemberArgument{std::string(arg.substr(0, colon)), std::string(arg.substr(colon + 1))};
 }
 
+namespace {
+
+// CON, PRN, AUX, NUL, COM1..9, LPT1..9, with or without an extension: on
+// Windows such a file name opens the device.
+bool IsDeviceName(std::string_view part) {
+    std::string stem(part.substr(0, part.find('.')));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (char& c : stem) c = static_cast<char>(AsciiLower(static_cast<unsigned char>(c)));
+    if (stem == "con" || stem == "prn" || stem == "aux" || stem == "nul") return true;
+    return stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) && stem[3] >= '1' && stem[3] <= '9';
+}
+
+}  // namespace
+
 std::filesystem::path SafeRelativePath(std::string_view name) {
     std::filesystem::path path;
     std::size_t start = 0;
     while (start <= name.size()) {
         const std::size_t end = std::min(name.find('\\', start), name.size());
         const std::string_view part = name.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..") return {};
+        if (part.empty() || part == "." || part == ".." || IsDeviceName(part)) return {};
+        // Windows drops a trailing dot or space, which would make two names one.
+        if (part.back() == '.' || part.back() == ' ') return {};
         for (const char c : part) {
             const auto byte = static_cast<unsigned char>(c);
-            if (byte < 0x20 || byte == 0x7F || c == '/' || c == ':') return {};
+            if (byte < 0x20 || byte == 0x7F || std::string_view("/:<>\"|?*").find(c) != std::string_view::npos) return {};
         }
         path /= PathFromUtf8(Cp1251ToUtf8(part));
         start = end + 1;

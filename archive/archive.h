@@ -167,9 +167,11 @@ struct MemberArgument {
 };
 std::optional<MemberArgument> SplitMemberArgument(std::string_view arg);
 
-// A member name (Windows-1251) as a relative path below a folder: refused
-// (nullopt-like empty path) when it could leave the folder or name a device
-// stream (`..`, a root, a drive, `:`, control characters, empty parts).
+// A member name (Windows-1251) as a relative path below a folder; an empty
+// path when it could leave the folder or mean something else on some system:
+// `..`, a root, a drive, `:` (Windows streams), control characters, empty
+// parts, characters Windows forbids in names, a trailing dot or space, a
+// device name (CON, NUL, COM1...).
 std::filesystem::path SafeRelativePath(std::string_view name);
 
 }  // namespace resarc

@@ -37,8 +37,8 @@ fs::path MemberPath(const fs::path& archive, std::string_view cp1251Name) {
     const fs::path relative = resarc::SafeRelativePath(cp1251Name);
     if (relative.empty()) {
         Fail(archive, "the member \"" + resarc::Cp1251ToUtf8(cp1251Name) +
-                          "\" has a name that cannot be a path inside a folder (empty part, `..`, a drive, "
-                          "`:`, `/` or a control character)");
+                          "\" has a name that cannot be a path inside a folder (an empty part, `..`, a drive, a "
+                          "control character, or a character or device name that Windows forbids)");
     }
     return relative;
 }

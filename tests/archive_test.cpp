@@ -429,6 +429,20 @@ TEST(ArchiveRead, SafeRelativePathRefusesNamesThatLeaveTheFolder) {
         {"stream:name", ""},
         {std::string("a\nb"), ""},
         {std::string("a\0b", 3), ""},
+        {"con", ""},
+        {"data\\NUL.txt", ""},
+        {"com1.idb", ""},
+        {"Lpt9", ""},
+        {"console.txt", "console.txt"},
+        {"com10.txt", "com10.txt"},
+        {"a.", ""},
+        {"a \\b", ""},
+        {"what?.txt", ""},
+        {"a<b>", ""},
+        {"a|b", ""},
+        {"\"q\"", ""},
+        {"star*", ""},
+        {"a.b c", "a.b c"},
     };
     for (const Case& c : kCases) {
         const std::u8string path = resarc::SafeRelativePath(c.name).generic_u8string();
