@@ -456,7 +456,18 @@ void AppendText(std::string& out, std::span<const std::uint8_t> cp1251, std::str
     // At most two separators exist; compare against them directly.
     const int sep1 = separators.size() > 0 ? static_cast<unsigned char>(separators[0]) : -1;
     const int sep2 = separators.size() > 1 ? static_cast<unsigned char>(separators[1]) : -1;
-    for (const std::uint8_t b : cp1251) {
+    const std::uint8_t* p = cp1251.data();
+    const std::uint8_t* const end = p + cp1251.size();
+    while (p != end) {
+        // Runs of bytes that stand for themselves go out in one piece.
+        const std::uint8_t* run = p;
+        while (run != end && kByteTexts[*run].size == 1 && *run != sep1 && *run != sep2) ++run;
+        if (run != p) {
+            out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run - p));
+            p = run;
+            if (p == end) break;
+        }
+        const std::uint8_t b = *p++;
         if (b == sep1 || b == sep2) {
             out += '\\';
             out += static_cast<char>(b);
