@@ -97,7 +97,7 @@ template <typename T>
 void AppendNumber(std::string& out, T value) {
     char text[24];
     const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, result.ptr);
+    out.append(text, static_cast<std::size_t>(result.ptr - text));
 }
 
 template <typename T>
@@ -456,7 +456,18 @@ void AppendText(std::string& out, std::span<const std::uint8_t> cp1251, std::str
     // At most two separators exist; compare against them directly.
     const int sep1 = separators.size() > 0 ? static_cast<unsigned char>(separators[0]) : -1;
     const int sep2 = separators.size() > 1 ? static_cast<unsigned char>(separators[1]) : -1;
-    for (const std::uint8_t b : cp1251) {
+    const std::uint8_t* p = cp1251.data();
+    const std::uint8_t* const end = p + cp1251.size();
+    while (p != end) {
+        // Runs of bytes that stand for themselves go out in one piece.
+        const std::uint8_t* run = p;
+        while (run != end && kByteTexts[*run].size == 1 && *run != sep1 && *run != sep2) ++run;
+        if (run != p) {
+            out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run - p));
+            p = run;
+            if (p == end) break;
+        }
+        const std::uint8_t b = *p++;
         if (b == sep1 || b == sep2) {
             out += '\\';
             out += static_cast<char>(b);
@@ -549,15 +560,27 @@ void AppendFloat(std::string& out, std::uint32_t bits) {
         for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[bits >> shift & 15];
         return;
     }
-    // Whole numbers below 100000 are most of the game's floats; their
-    // shortest form is their decimal digits (an exponent form is never
-    // shorter below six digits), and integer formatting is several times
-    // cheaper than the float search. -0 takes the general path.
+    // Whole numbers below 100000 and eighths below 1000 (2.5, 0.25, 12.375)
+    // are most of the game's floats. Their shortest form is their exact
+    // decimal digits: with six significant digits or fewer no shorter
+    // decimal lies within half a float step, and the exponent form is never
+    // shorter. Integer formatting is several times cheaper than the float
+    // search. -0 takes the general path.
     const float value = std::bit_cast<float>(bits);
     if (value > -100000.0f && value < 100000.0f && bits != 0x80000000u) {
         const auto whole = static_cast<std::int32_t>(value);
         if (static_cast<float>(whole) == value) {
             AppendNumber(out, whole);
+            return;
+        }
+        const float eighths = value * 8.0f;  // exact: a power of two
+        const auto count = static_cast<std::int32_t>(eighths);
+        if (value > -1000.0f && value < 1000.0f && static_cast<float>(count) == eighths) {
+            static constexpr std::string_view kFractions[8] = {"", ".125", ".25", ".375", ".5", ".625", ".75", ".875"};
+            const std::int32_t magnitude = count < 0 ? -count : count;
+            if (count < 0) out += '-';
+            AppendNumber(out, magnitude / 8);
+            out += kFractions[magnitude % 8];
             return;
         }
     }

@@ -230,11 +230,12 @@ BlockDiff OneSided(const Block& block, const KindSpec& kind, bool inOld) {
     return diff;
 }
 
-std::string HexPreview(std::span<const std::uint8_t> bytes) {
+// The first bytes of `total` as hex.
+std::string HexPreview(std::span<const std::uint8_t> head, std::uint64_t total) {
     std::string text;
-    if (bytes.empty()) return "nothing";
-    AppendHex(text, bytes.first(std::min<std::size_t>(bytes.size(), 64)));
-    if (bytes.size() > 64) text += "... (" + std::to_string(bytes.size()) + " bytes)";
+    if (total == 0) return "nothing";
+    AppendHex(text, head.first(std::min<std::size_t>(head.size(), 64)));
+    if (total > 64) text += "... (" + std::to_string(total) + " bytes)";
     return text;
 }
 
@@ -288,11 +289,23 @@ DiffResult Diff(ByteSource& oldDb, ByteSource& newDb, const KindSpec& kind) {
     if (orderDiffers) result.notes.push_back("the blocks come in another order");
     if (formsDiffer) result.notes.push_back("a block's size form differs");
 
-    std::vector<std::uint8_t> oldTail, newTail;
-    oldDb.ReadInto(oldTail, static_cast<std::size_t>(oldDb.Remaining()), "the trailer");
-    newDb.ReadInto(newTail, static_cast<std::size_t>(newDb.Remaining()), "the trailer");
-    if (oldTail != newTail)
-        result.notes.push_back("the bytes after the file node differ: " + HexPreview(oldTail) + " -> " + HexPreview(newTail));
+    // Compared a piece at a time: whatever follows the file node may be large.
+    const std::uint64_t oldLength = oldDb.Remaining(), newLength = newDb.Remaining();
+    bool same = oldLength == newLength;
+    std::vector<std::uint8_t> oldHead, newHead, oldPiece, newPiece;
+    constexpr std::size_t kPiece = 64 * 1024;
+    while (oldDb.Remaining() > 0 || newDb.Remaining() > 0) {
+        oldDb.ReadInto(oldPiece, static_cast<std::size_t>(std::min<std::uint64_t>(oldDb.Remaining(), kPiece)), "the trailer");
+        newDb.ReadInto(newPiece, static_cast<std::size_t>(std::min<std::uint64_t>(newDb.Remaining(), kPiece)), "the trailer");
+        if (oldHead.empty() && newHead.empty()) {
+            oldHead = oldPiece;
+            newHead = newPiece;
+        }
+        same = same && oldPiece == newPiece;
+    }
+    if (!same)
+        result.notes.push_back("the bytes after the file node differ: " + HexPreview(oldHead, oldLength) + " -> " +
+                               HexPreview(newHead, newLength));
     return result;
 }
 

@@ -103,6 +103,14 @@ std::unique_ptr<TextOutput> DiskOutputFolder::Create(const std::string& name) {
 }
 
 void DiskOutputFolder::Commit() {
+    // The last file made completes the folder (unpack's manifest). Its old
+    // version goes first and the new one comes last: a rename failing in
+    // between leaves no manifest that would pack old and new tables together.
+    if (!pending_.empty()) {
+        std::error_code error;
+        fs::remove(pending_.back().second, error);
+        if (error) Fail(pending_.back().second, "cannot replace: " + error.message());
+    }
     for (const auto& [temporary, final] : pending_) MoveOver(temporary, final);
     pending_.clear();
     committed_ = true;

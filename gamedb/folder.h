@@ -52,6 +52,8 @@ private:
 // names and renamed to theirs only by Commit, so a failed unpack never
 // leaves a mix of old and new tables; the destructor removes what was not
 // committed. A file that would replace one of `protectedFiles` is refused.
+// The file created last is the one that makes the folder whole: Commit
+// removes its old version first and renames the new one last.
 class DiskOutputFolder final : public OutputFolder {
 public:
     DiskOutputFolder(std::filesystem::path dir, std::vector<std::filesystem::path> protectedFiles = {});

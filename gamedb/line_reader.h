@@ -1,5 +1,6 @@
 // Lines of a table or manifest: a leading byte-order mark is skipped, CR LF
-// and LF both end a line.
+// and LF both end a line. A file that starts with a UTF-16 byte-order mark
+// (spreadsheets save "Unicode text" so) is read as UTF-8 all the same.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,8 @@ public:
 
 private:
     bool Fill();
+    std::size_t ReadUtf16(std::size_t room);
+
 
     ByteSource& source_;
     std::vector<std::uint8_t> buffer_;
@@ -29,6 +32,9 @@ private:
     std::size_t end_ = 0;
     long long lineNumber_ = 0;
     bool eof_ = false;
+    bool started_ = false;
+    int utf16_ = 0;                      // 0 no, 1 little-endian, 2 big-endian
+    std::vector<std::uint8_t> raw_;      // UTF-16 bytes not decoded yet
 };
 
 }  // namespace gamedb

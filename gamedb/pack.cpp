@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <random>
+#include <set>
 #include <system_error>
 
 #include "gamedb/cells.h"
@@ -16,26 +17,45 @@ namespace {
 
 const RecordSpec kNoFields{"", {}};
 
+// A 4-byte size the file had for a short node. It is kept while the node's
+// length is what it was (or always, when no length was noted); a node whose
+// length changed follows the writer's rule like any other.
+struct KeptForm {
+    bool kept = false;
+    bool anyLength = false;
+    std::uint64_t length = 0;
+    bool Long(std::size_t n) const { return kept && (anyLength || n == length); }
+};
+
+// "" (none), or the length after '!' / ':'.
+bool ParseKeptLength(std::string_view text, KeptForm& form) {
+    form.kept = true;
+    form.anyLength = text.empty();
+    if (text.empty()) return true;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), form.length);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
 struct BlockEntry {
     std::uint8_t tag = 0;
     std::string table;
-    bool forceLong = false;
+    KeptForm form;
     long long line = 0;
 };
 
 struct Manifest {
     const KindSpec* kind = nullptr;
     std::uint8_t fileTag = 1;
-    bool fileForceLong = false;
+    KeptForm fileForm;
     std::vector<BlockEntry> blocks;
     bool hasTrailer = false;
     std::vector<std::uint8_t> trailer;
     std::string trailerFile;
 };
 
-[[noreturn]] void ManifestError(long long line, const std::string& problem) {
+[[noreturn]] void ManifestError(const std::string& label, long long line, const std::string& problem) {
     Place place;
-    place.file = "\"" + std::string(kManifestName) + "\"";
+    place.file = label;
     place.row = line;
     throw Error(place, problem);
 }
@@ -49,11 +69,13 @@ bool ParseTag(std::string_view text, std::uint8_t& tag) {
     return true;
 }
 
-bool ParseForm(std::string_view text, bool& forceLong) {
-    if (text == "auto") forceLong = false;
-    else if (text == "4-byte") forceLong = true;
-    else return false;
-    return true;
+// "auto", "4-byte" or "4-byte:LENGTH".
+bool ParseForm(std::string_view text, KeptForm& form) {
+    form = KeptForm{};
+    if (text == "auto") return true;
+    if (text == "4-byte") return ParseKeptLength({}, form);
+    if (text.starts_with("4-byte:")) return ParseKeptLength(text.substr(7), form) && !form.anyLength;
+    return false;
 }
 
 // A table named by the manifest must be a plain name inside the folder.
@@ -62,85 +84,92 @@ bool IsPlainFileName(std::string_view name) {
 }
 
 void SplitTabs(std::string_view line, std::vector<std::string_view>& cells) {
+    // Cells are short: a plain loop beats a library search per cell.
     cells.clear();
-    std::size_t begin = 0;
-    for (;;) {
-        const std::size_t tab = line.find('\t', begin);
-        if (tab == std::string_view::npos) {
-            cells.push_back(line.substr(begin));
-            return;
+    const char* begin = line.data();
+    const char* const end = begin + line.size();
+    for (const char* p = begin; p != end; ++p) {
+        if (*p == '\t') {
+            cells.emplace_back(begin, static_cast<std::size_t>(p - begin));
+            begin = p + 1;
         }
-        cells.push_back(line.substr(begin, tab - begin));
-        begin = tab + 1;
     }
+    cells.emplace_back(begin, static_cast<std::size_t>(end - begin));
 }
 
 Manifest ReadManifest(InputFolder& in, std::span<const KindSpec> kinds) {
     std::unique_ptr<ByteSource> source = in.Open(std::string(kManifestName));
+    const std::string label = source->Label();
+    const auto fail = [&label](long long line, const std::string& problem) { ManifestError(label, line, problem); };
     LineReader lines(*source);
     Manifest manifest;
     bool hasFormat = false;
     bool hasFile = false;
     std::string_view line;
     std::vector<std::string_view> parts;
+    std::set<std::string> seen;
     while (lines.Next(line)) {
         const long long n = lines.LineNumber();
         if (line.empty()) continue;
         SplitTabs(line, parts);
         const std::string_view key = parts[0];
         const auto need = [&](std::size_t count, const char* form) {
-            if (parts.size() != count) ManifestError(n, "'" + std::string(key) + "' needs the form: " + form);
+            if (parts.size() != count) fail(n, "'" + std::string(key) + "' needs the form: " + form);
         };
+        if ((key == "format" || key == "kind" || key == "file" || key == "trailer" || key == "trailer-file") &&
+            !seen.insert(std::string(key)).second)
+            fail(n, "'" + std::string(key) + "' comes twice");
         if (key == "format") {
             need(2, "format<TAB>1");
-            if (parts[1] != "1") ManifestError(n, "unknown format '" + std::string(parts[1]) + "'; this program reads format 1");
+            if (parts[1] != "1") fail(n, "unknown format '" + std::string(parts[1]) + "'; this program reads format 1");
             hasFormat = true;
         } else if (key == "kind") {
             need(2, "kind<TAB>NAME");
             for (const KindSpec& kind : kinds)
                 if (kind.name == parts[1]) manifest.kind = &kind;
-            if (!manifest.kind) ManifestError(n, "unknown kind '" + std::string(parts[1]) + "'");
+            if (!manifest.kind) fail(n, "unknown kind '" + std::string(parts[1]) + "'");
         } else if (key == "file") {
             need(3, "file<TAB>TAG<TAB>auto|4-byte");
-            if (!ParseTag(parts[1], manifest.fileTag) || !ParseForm(parts[2], manifest.fileForceLong))
-                ManifestError(n, "bad 'file' line; expected a tag 0-255 and 'auto' or '4-byte'");
+            if (!ParseTag(parts[1], manifest.fileTag) || !ParseForm(parts[2], manifest.fileForm))
+                fail(n, "bad 'file' line; expected a tag 0-255 and 'auto', '4-byte' or '4-byte:LENGTH'");
             hasFile = true;
         } else if (key == "block") {
             need(4, "block<TAB>TAG<TAB>TABLE<TAB>auto|4-byte");
             BlockEntry block;
             block.line = n;
             block.table = std::string(parts[2]);
-            if (!ParseTag(parts[1], block.tag) || !ParseForm(parts[3], block.forceLong))
-                ManifestError(n, "bad 'block' line; expected a tag 0-255, a table name and 'auto' or '4-byte'");
-            if (!IsPlainFileName(block.table)) ManifestError(n, "the table must be a file name inside the folder: '" + block.table + "'");
+            if (!ParseTag(parts[1], block.tag) || !ParseForm(parts[3], block.form))
+                fail(n, "bad 'block' line; expected a tag 0-255, a table name and 'auto', '4-byte' or '4-byte:LENGTH'");
+            if (!IsPlainFileName(block.table)) fail(n, "the table must be a file name inside the folder: '" + block.table + "'");
             manifest.blocks.push_back(std::move(block));
         } else if (key == "trailer") {
             need(2, "trailer<TAB>HEX BYTES");
             std::string digits;
             for (char c : parts[1])
                 if (c != ' ') digits += c;
-            if (!ParseHex(digits, manifest.trailer)) ManifestError(n, "bad 'trailer'; expected hex bytes such as 00 0C");
+            if (!ParseHex(digits, manifest.trailer)) fail(n, "bad 'trailer'; expected hex bytes such as 00 0C");
             manifest.hasTrailer = true;
         } else if (key == "trailer-file") {
             need(2, "trailer-file<TAB>FILE");
             manifest.trailerFile = std::string(parts[1]);
-            if (!IsPlainFileName(manifest.trailerFile)) ManifestError(n, "the trailer file must be a file name inside the folder");
+            if (!IsPlainFileName(manifest.trailerFile)) fail(n, "the trailer file must be a file name inside the folder");
             manifest.hasTrailer = true;
         } else {
-            ManifestError(n, "unknown key '" + std::string(key) + "'");
+            fail(n, "unknown key '" + std::string(key) + "'");
         }
     }
-    if (!hasFormat) ManifestError(-1, "no 'format' line");
-    if (!manifest.kind) ManifestError(-1, "no 'kind' line");
-    if (!hasFile) ManifestError(-1, "no 'file' line");
-    if (!manifest.hasTrailer) ManifestError(-1, "no 'trailer' or 'trailer-file' line");
+    if (!hasFormat) fail(-1, "no 'format' line");
+    if (!manifest.kind) fail(-1, "no 'kind' line");
+    if (!hasFile) fail(-1, "no 'file' line");
+    if (!manifest.hasTrailer) fail(-1, "no 'trailer' or 'trailer-file' line");
+    if (seen.count("trailer") && seen.count("trailer-file")) fail(-1, "both 'trailer' and 'trailer-file'");
     return manifest;
 }
 
 // One field of a record as a row describes it.
 struct FieldToken {
     std::uint8_t tag = 0;
-    bool forceLong = false;
+    KeptForm form;
     int column = -1;                      // schema field index whose cell holds the value, or -1
     std::vector<std::uint8_t> payload;    // when given in ~extra
 };
@@ -159,6 +188,12 @@ public:
         std::string_view line;
         if (!lines.Next(line)) Fail(1, {}, "the table is empty; expected a header row");
         ReadHeader(line);
+        // The block is about as large as its table: room made once spares
+        // the copies of a doubling buffer, which briefly held a block and a
+        // half. Untouched room costs no memory; the cap keeps a huge table
+        // from asking for more than a 32-bit process has.
+        constexpr std::uint64_t kMaxReserve = 256u << 20;
+        block.reserve(static_cast<std::size_t>(std::min(source_->Size(), kMaxReserve)));
         long long rows = 0;
         while (lines.Next(line)) {
             if (line.empty()) continue;  // spreadsheets add blank lines at the end
@@ -227,7 +262,7 @@ private:
 
     // Parses one cell as `field` and appends it as a node, its header
     // written first and widened afterwards if the value is long.
-    void AppendFieldNode(std::vector<std::uint8_t>& out, std::size_t f, bool forceLong) {
+    void AppendFieldNode(std::vector<std::uint8_t>& out, std::size_t f, const KeptForm& form) {
         const FieldSpec& field = record_.fields[f];
         const std::string_view cell = cells_[cellOf_[f]];
         const std::size_t start = BeginNode(out, field.tag);
@@ -237,14 +272,14 @@ private:
             const std::string text(cell);
             Fail(row_, std::string(field.name), "bad cell", &text, problem.expected);
         }
-        if (!FinishNode(out, start, forceLong)) Fail(row_, std::string(field.name), "the value is longer than a node can be");
+        if (!FinishNode(out, start, form.Long(out.size() - start - 2))) Fail(row_, std::string(field.name), "the value is longer than a node can be");
     }
 
     void PackRow(std::vector<std::uint8_t>& block) {
         ParseExtra();
         const std::size_t start = BeginNode(block, recordTag_);
         if (!explicitFields_) {
-            for (std::size_t f = 0; f < record_.fields.size(); ++f) AppendFieldNode(block, f, false);
+            for (std::size_t f = 0; f < record_.fields.size(); ++f) AppendFieldNode(block, f, KeptForm{});
         } else {
             // Cells of fields the record lacks must be empty, or an edit would vanish.
             for (std::size_t f = 0; f < record_.fields.size(); ++f)
@@ -256,25 +291,25 @@ private:
                 }
             for (const FieldToken& token : tokens_) {
                 if (token.column >= 0) {
-                    AppendFieldNode(block, static_cast<std::size_t>(token.column), token.forceLong);
+                    AppendFieldNode(block, static_cast<std::size_t>(token.column), token.form);
                 } else {
-                    AppendNode(block, token.tag, token.payload, token.forceLong);
+                    AppendNode(block, token.tag, token.payload, token.form.Long(token.payload.size()));
                 }
             }
         }
-        if (!FinishNode(block, start, recordForceLong_)) Fail(row_, {}, "the record is longer than a node can be");
+        if (!FinishNode(block, start, recordForm_.Long(block.size() - start - 2))) Fail(row_, {}, "the record is longer than a node can be");
     }
 
     [[noreturn]] void ExtraError(std::string_view token, const std::string& problem) const {
         const std::string text(cells_[extraCell_]);
         Fail(row_, std::string(kExtraColumn), problem + " ('" + std::string(token) + "')", &text,
-             "space-separated tokens: TAG, TAG=HEX, either with a trailing '!', R[TAG][!], or '-'");
+             "space-separated tokens: TAG, TAG=HEX, either with '!' or '!LENGTH' after it, R[TAG][!LENGTH], or '-'");
     }
 
     void ParseExtra() {
         const std::string_view extra = cells_[extraCell_];
         recordTag_ = 1;
-        recordForceLong_ = false;
+        recordForm_ = KeptForm{};
         explicitFields_ = false;
         tokens_.clear();
         listed_.assign(record_.fields.size(), false);
@@ -289,19 +324,19 @@ private:
                 explicitFields_ = true;
                 continue;
             }
-            bool forceLong = false;
-            if (token.back() == '!') {
-                forceLong = true;
-                token.remove_suffix(1);
+            KeptForm form;
+            if (const std::size_t bang = token.find('!'); bang != std::string_view::npos) {
+                if (!ParseKeptLength(token.substr(bang + 1), form)) ExtraError(token, "bad length after '!'");
+                token = token.substr(0, bang);
             }
             if (!token.empty() && token[0] == 'R') {
-                recordForceLong_ = forceLong;
+                recordForm_ = form;
                 if (token.size() > 1 && !ParseTag(token.substr(1), recordTag_)) ExtraError(token, "bad record token");
                 continue;
             }
             explicitFields_ = true;
             FieldToken field;
-            field.forceLong = forceLong;
+            field.form = form;
             const std::size_t equals = token.find('=');
             if (!ParseTag(token.substr(0, equals), field.tag)) ExtraError(token, "bad field tag");
             if (equals != std::string_view::npos) {
@@ -330,7 +365,7 @@ private:
     std::size_t extraCell_ = 0;
     long long row_ = 0;
     std::uint8_t recordTag_ = 1;
-    bool recordForceLong_ = false;
+    KeptForm recordForm_;
     bool explicitFields_ = false;
     std::vector<FieldToken> tokens_;
     std::vector<bool> listed_;
@@ -342,14 +377,14 @@ private:
 // patched at the end.
 class FileNodeWriter {
 public:
-    FileNodeWriter(ByteSink& out, std::uint8_t tag, bool forceLong) : out_(out), tag_(tag), forceLong_(forceLong) {
+    FileNodeWriter(ByteSink& out, std::uint8_t tag, const KeptForm& form) : out_(out), tag_(tag), form_(form) {
         start_ = out_.Position();
     }
 
     void Append(std::span<const std::uint8_t> bytes) {
         length_ += bytes.size();
         if (length_ > kMaxNodeLength) throw Error(Place{}, "the database would exceed the largest possible size (2 GiB)");
-        if (!streaming_ && (forceLong_ || length_ > kMaxShortLength)) {
+        if (!streaming_ && length_ > kMaxShortLength) {
             std::vector<std::uint8_t> header;
             AppendHeader(header, tag_, 0, true);
             out_.Write(header);
@@ -362,14 +397,14 @@ public:
     }
 
     void Finish() {
+        std::vector<std::uint8_t> header;
         if (!streaming_) {
-            std::vector<std::uint8_t> header;
-            AppendHeader(header, tag_, static_cast<std::size_t>(length_), forceLong_);
+            const auto length = static_cast<std::size_t>(length_);
+            AppendHeader(header, tag_, length, form_.Long(length));
             out_.Write(header);
             out_.Write(pending_);
             return;
         }
-        std::vector<std::uint8_t> header;
         AppendHeader(header, tag_, static_cast<std::size_t>(length_), true);
         out_.Patch(start_, header);
     }
@@ -377,7 +412,7 @@ public:
 private:
     ByteSink& out_;
     std::uint8_t tag_;
-    bool forceLong_;
+    KeptForm form_;
     std::uint64_t start_ = 0;
     std::uint64_t length_ = 0;
     bool streaming_ = false;
@@ -390,7 +425,7 @@ PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds
     const Manifest manifest = ReadManifest(in, kinds);
     PackSummary summary;
     const std::uint64_t start = out.Position();
-    FileNodeWriter file(out, manifest.fileTag, manifest.fileForceLong);
+    FileNodeWriter file(out, manifest.fileTag, manifest.fileForm);
     std::vector<std::uint8_t> records;
     std::vector<std::uint8_t> header;
     for (const BlockEntry& entry : manifest.blocks) {
@@ -399,7 +434,7 @@ PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds
         const long long rows = table.Run(records);
         if (records.size() > kMaxNodeLength) throw Error(Place{}, "block " + entry.table + " is longer than a node can be");
         header.clear();
-        AppendHeader(header, entry.tag, records.size(), entry.forceLong);
+        AppendHeader(header, entry.tag, records.size(), entry.form.Long(records.size()));
         file.Append(header);
         file.Append(records);
         summary.tables.push_back({entry.table, rows});

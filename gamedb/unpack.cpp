@@ -18,7 +18,11 @@ constexpr std::uint64_t kMaxInlineTrailer = 4096;
 
 const RecordSpec kNoFields{"", {}};
 
-std::string FormName(const NodeHeader& header) { return header.Canonical() ? "auto" : "4-byte"; }
+// "4-byte:LENGTH" for a short node with a 4-byte size: pack keeps the form
+// while the length stays.
+std::string FormName(const NodeHeader& header) {
+    return header.Canonical() ? "auto" : "4-byte:" + std::to_string(header.length);
+}
 
 // Writes one table, keeping the bytes of many rows together per write.
 class TableFile {
@@ -180,7 +184,7 @@ private:
                 text += '=';
                 AppendHex(text, f.node.payload);
             }
-            if (!f.node.header.Canonical()) text += '!';
+            if (!f.node.header.Canonical()) text += '!' + std::to_string(f.node.header.length);
         }
         if (fields_.empty()) {
             if (text.size() > start) text += ' ';
@@ -193,7 +197,7 @@ private:
         if (header.tag == 1 && header.Canonical()) return;
         text += 'R';
         if (header.tag != 1) text += std::to_string(header.tag);
-        if (!header.Canonical()) text += '!';
+        if (!header.Canonical()) text += '!' + std::to_string(header.length);
     }
 
     ByteSource& source_;

@@ -93,6 +93,10 @@ const CellCase kCellCases[] = {
     {"list of records", Field(ValueType::RecordList, 0, &kPair),
      "01 24 01 08 00 00 80 3F 02 08 02 00 00 00 03 08 7B 3B 7D 00 01 1E 01 08 00 00 00 80 02 08 FF FF FF FF 03 02 00",
      "1;2;{\\;}|-0;-1;"},
+    {"list of records with every separator in its texts", Field(ValueType::RecordList, 0, &kPair),
+     "01 36 01 08 00 00 00 00 02 08 00 00 00 00 03 1A 23 7C 3B 5C 7B 7D 5B 5D 2C 20 09 22 00"
+     " 01 20 01 08 00 00 00 00 02 08 00 00 00 00 03 04 7C 00",
+     "0;0;#\\|\\;\\\\{}[], \\t\"|0;0;\\|"},
     {"list of one record with one empty text", Field(ValueType::RecordList, 0, &kOneText), "01 06 01 02 00", "\\e"},
     {"list of records, item with an unknown field", Field(ValueType::RecordList, 0, &kOneText),
      "01 0C 01 02 00 07 02 00", "#010C010200070200"},

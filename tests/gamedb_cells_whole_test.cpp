@@ -1,5 +1,5 @@
-// Whole-number floats take a shortcut past the float formatter; its text must
-// be exactly the formatter's, or tables would change with the shortcut.
+// Whole numbers and eighths take a shortcut past the float formatter; its
+// text must be exactly the formatter's, or tables would change with it.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -34,6 +34,13 @@ TEST(CellFloats, WholeNumbersAsTheFormatterWritesThem) {
                         0.5f, -0.5f, 1.5f, 2.25f, 99999.99f, 1e-45f, 0.0f})
         EXPECT_EQ(Cell(value), Formatter(value)) << value;
     EXPECT_EQ(Cell(-0.0f), "-0");
+    // Eighths, every one the shortcut takes and a little beyond.
+    for (int k = -8100; k <= 8100; ++k) {
+        const float value = static_cast<float>(k) / 8.0f;
+        ASSERT_EQ(Cell(value), Formatter(value)) << k << "/8";
+    }
+    for (float value : {0.0625f, -0.0625f, 999.875f, 1000.125f, 0.1f, 1.0f / 3.0f})
+        EXPECT_EQ(Cell(value), Formatter(value)) << value;
     EXPECT_EQ(Cell(std::nextafter(5.0f, 6.0f)), Formatter(std::nextafter(5.0f, 6.0f)));
 }
 

@@ -223,6 +223,28 @@ TEST(GamedbCheck, EveryProblemIsListedNotJustTheFirst) {
     EXPECT_EQ(result.summary.problems, 4) << result.Lines();
 }
 
+// A size off by one can still frame by chance; the typed checks must catch it.
+TEST(GamedbCheck, FieldSizeOffByOneIsCaught) {
+    for (const KindSpec& kind : Kinds()) {
+        for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+            GenOptions options;
+            options.seed = seed;
+            options.minRecords = 2;
+            options.maxTextLength = 20;
+            const GenDatabase db = testing::Generate(kind, options);
+            const Bytes good = testing::Serialize(db);
+            const std::uint64_t at = FieldOffset(db, 0, 0, 0) + 1;  // the first field's size byte
+            ASSERT_EQ(good[at] & 1, 0);
+            for (int delta : {-2, 2}) {
+                if (good[at] == 0 && delta < 0) continue;
+                Bytes bytes = good;
+                bytes[at] = static_cast<std::uint8_t>(bytes[at] + delta);
+                EXPECT_GT(RunCheck(bytes, kind).summary.problems, 0) << kind.name << " seed " << seed << " delta " << delta;
+            }
+        }
+    }
+}
+
 TEST(GamedbCheck, IrregularDatabasesNeverThrow) {
     for (const KindSpec& kind : Kinds()) {
         for (std::uint64_t seed = 1; seed <= 5; ++seed) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "gamedb/cells.h"
+#include "gamedb/error.h"
 #include "tests/support/gamedb_gen.h"
 
 namespace gamedb {
@@ -159,6 +160,19 @@ TEST(GamedbDiff, DifferencesOutsideTheRecords) {
     }
 }
 
+TEST(GamedbDiff, LongTailsComparedToTheirLastByte) {
+    GenOptions options;
+    options.maxRecords = 1;
+    GenDatabase before = testing::Generate(*FindKind("levers"), options);
+    before.trailing.assign(200'000, 0x11);
+    GenDatabase after = before;
+    EXPECT_TRUE(RunDiff(before, after).Equal());
+    after.trailing.back() = 0x12;
+    const std::string text = FormatDiff(RunDiff(before, after));
+    EXPECT_NE(text.find("the bytes after the file node differ: 0000020C02080100000011111111"), std::string::npos) << text;
+    EXPECT_NE(text.find("... (200010 bytes) -> 0000020C"), std::string::npos) << text;
+}
+
 TEST(GamedbDiff, BlockSizeForm) {
     GenOptions options;
     options.maxRecords = 0;
@@ -185,6 +199,30 @@ TEST(GamedbDiff, ValuesInTheTablesCellSyntax) {
     EXPECT_NE(cell.find("\xD0\xBC\xD0\xB5\xD1\x87"), std::string::npos) << cell << "\n" << text;  // "меч" in UTF-8
     EXPECT_NE(text.find("weight: "), std::string::npos) << text;
     EXPECT_NE(text.find(" -> nan:0xFFFFFFFF\n"), std::string::npos) << text;
+}
+
+// Damaged input is reported as an Error (exit status 2), never anything worse.
+TEST(GamedbDiff, DamagedInputThrowsOnlyError) {
+    for (const KindSpec& kind : Kinds()) {
+        const GenDatabase irregular = testing::Generate(kind, GenOptions::Irregular(4, 0.2));
+        const Bytes good = testing::Serialize(irregular);
+        for (std::size_t i = 0; i < good.size(); i += 1 + good.size() / 60) {
+            Bytes bad = good;
+            bad[i] = static_cast<std::uint8_t>(bad[i] ^ 0x5B);
+            for (const Bytes* newer : {static_cast<const Bytes*>(&bad), &good}) {
+                MemorySource a(good, "old");
+                MemorySource b(*newer, "new");
+                try {
+                    const DiffResult diff = Diff(a, b, kind);
+                    FormatDiff(diff);
+                    if (newer == &good) {
+                        EXPECT_TRUE(diff.Equal()) << kind.name;
+                    }
+                } catch (const Error&) {
+                }
+            }
+        }
+    }
 }
 
 // Property: one value changed anywhere gives exactly that record and field.

@@ -151,12 +151,46 @@ TEST(FramingRoundTrip, TablesShowIrregularRecordsInExtra) {
     Unpack(source, kTestKind, folder);
     EXPECT_EQ(folder.Files()["things.txt"],
               "\xEF\xBB\xBFname\tid\tprice\tzones\t~extra\r\n"
-              "a\t\t2\t\t2 0! 9=AB\r\n"
-              "\t\t\t\tR3! -\r\n");
+              "a\t\t2\t\t2 0!2 9=AB\r\n"
+              "\t\t\t\tR3!0 -\r\n");
     EXPECT_EQ(folder.Files()["block9.txt"], "\xEF\xBB\xBF~extra\r\n");
     EXPECT_EQ(folder.Files()["manifest.txt"],
               "\xEF\xBB\xBF" "format\t1\r\nkind\ttest\r\nfile\t1\tauto\r\nblock\t1\tthings.txt\tauto\r\n"
               "block\t9\tblock9.txt\tauto\r\ntrailer\t00 00 02 0C 02 08 01 00 00 00\r\n");
+}
+
+// A 4-byte size for a short node stays while the node's length does; a node
+// whose length an edit changed follows the writer's rule.
+TEST(FramingRoundTrip, KeptLongFormsFollowTheRuleOnceTheirLengthChanges) {
+    const auto fileWith = [](const char* name) {
+        const Bytes record = Node(1, Cat({Node(0, TextPayload(name), true), Node(1, Int32Payload(1)),
+                                          Node(2, FloatPayload(2)), Node(5, {})}),
+                                  true);
+        return File(Node(1, record, true), true);
+    };
+    const Bytes original = fileWith("a");
+    MemoryFolder folder;
+    MemorySource source(original, "db");
+    Unpack(source, kTestKind, folder);
+    std::string& table = folder.Files()["things.txt"];
+    ASSERT_NE(table.find("a\t1\t2\t\tR!21 0!2 1 2 5\r\n"), std::string::npos) << table;
+    ASSERT_NE(folder.Files()["manifest.txt"].find("file\t1\t4-byte:31\r\nblock\t1\tthings.txt\t4-byte:26\r\n"),
+              std::string::npos);
+
+    const auto pack = [&folder] {
+        MemorySink sink;
+        Pack(folder, sink, std::span(&kTestKind, 1));
+        return sink.Bytes();
+    };
+    // Same length ("b" for "a"): every 4-byte size stays.
+    const std::string edited = table;
+    table.replace(table.find("a\t1"), 1, "b");
+    EXPECT_EQ(pack(), fileWith("b"));
+    // Longer name: the field, record, block and file sizes all changed.
+    table = edited;
+    table.replace(table.find("a\t1"), 1, "bc");
+    const Bytes canonical = File(Node(1, Thing("bc", 1, 2)), false);
+    EXPECT_EQ(pack(), canonical);
 }
 
 TEST(FramingRoundTrip, RegionOfAFileReadsLikeTheBytesAlone) {

@@ -142,6 +142,33 @@ TEST_F(PackEdits, CellQuotedByASpreadsheet) {
     EXPECT_EQ(PackRows(), Serialize(model_));
 }
 
+// UTF-8 (all within the Basic Multilingual Plane) as UTF-16LE with its mark.
+std::string ToUtf16Le(const std::string& utf8) {
+    std::string out = "\xFF\xFE";
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        unsigned cp = c;
+        std::size_t len = 1;
+        if (c >= 0xE0) {
+            cp = c & 0x0Fu;
+            len = 3;
+        } else if (c >= 0xC0) {
+            cp = c & 0x1Fu;
+            len = 2;
+        }
+        for (std::size_t k = 1; k < len; ++k) cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
+        out += static_cast<char>(cp & 0xFF);
+        out += static_cast<char>(cp >> 8);
+        i += len;
+    }
+    return out;
+}
+
+TEST_F(PackEdits, TableSavedAsUnicodeText) {
+    const std::string utf8 = JoinTable(rows_, "\r\n", false);
+    EXPECT_EQ(PackRows(ToUtf16Le(utf8)), original_);
+}
+
 TEST_F(PackEdits, ColumnsInAnotherOrder) {
     for (auto& row : rows_) std::swap(row[kNameColumn], row[kPriceColumn]);
     EXPECT_EQ(PackRows(), original_);
@@ -244,6 +271,10 @@ TEST_F(PackRefusal, BadFolders) {
     escaping.replace(escaping.find("weapons.txt"), 11, "../weapons.txt");
     writeManifest(escaping);
     ExpectRefused({"table outside the folder", "manifest.txt", 5, "", nullptr, "must be a file name inside the folder"});
+    writeManifest(manifest + "kind\titems\r\n");
+    ExpectRefused({"key twice", "manifest.txt", 11, "", nullptr, "'kind' comes twice"});
+    writeManifest(manifest + "trailer-file\tt.bin\r\n");
+    ExpectRefused({"trailer twice", "manifest.txt", -1, "", nullptr, "both 'trailer' and 'trailer-file'"});
     fs::remove(in_ / "manifest.txt");
     ExpectRefused({"missing manifest", "manifest.txt", -1, "", nullptr, "cannot open"});
 }

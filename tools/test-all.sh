@@ -57,6 +57,19 @@ for target in unpack pack; do
 done
 rm -rf "$gamedb_fuzz_dir"
 
+step "fuzzing gamedb check and diff for 20 s"
+check_fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
+check_fuzzer=$PWD/build/fuzz/fuzz/gamedb_check_fuzzer
+build/fuzz/fuzz/make_gamedb_seeds "$check_fuzz_dir/corpus" "$check_fuzz_dir/unused"
+if ! (cd "$check_fuzz_dir" && "$check_fuzzer" -max_total_time=20 -timeout=10 \
+        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$check_fuzz_dir/" corpus >check.log 2>&1); then
+  tail -n 60 "$check_fuzz_dir/check.log"
+  echo "fuzzing gamedb check found a failure; the log and the input are in $check_fuzz_dir" >&2
+  exit 1
+fi
+grep -E '^(Done|stat::peak_rss_mb)' "$check_fuzz_dir/check.log"
+rm -rf "$check_fuzz_dir"
+
 step "fuzzing the archive reader for 30 s (clang, libFuzzer + ASan + UBSan)"
 archive_fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 build/fuzz/fuzz/archive_seeds "$archive_fuzz_dir/corpus"

@@ -58,3 +58,22 @@ timeout 60 "$WINE" "$program" pack "Таблицы perks" "Цель.bin" </dev/n
 grep -q 'bad cell' err.txt || fail "bad cell: no message: $(cat err.txt)"
 [[ $(cat "Цель.bin") == x ]] || fail "bad cell: the target was changed"
 echo "wine-gamedb: a bad cell fails with status 1 and leaves the target alone"
+
+# check and diff: the same report and exit status as the Linux build (the
+# Windows one ends its lines with CR LF).
+same_as_linux() {  # EXPECTED_STATUS ARGS...
+  local expected=$1 status=0 native_status=0
+  shift
+  timeout 60 "$WINE" "$program" "$@" </dev/null >wine-out.txt 2>/dev/null || status=$?
+  "$native/gamedb" "$@" >linux-out.txt 2>/dev/null || native_status=$?
+  [[ $status -eq $expected && $native_status -eq $expected ]] ||
+    fail "$*: exit status $status (Linux $native_status), expected $expected"
+  tr -d '\r' <wine-out.txt | cmp -s - linux-out.txt || fail "$*: the report differs from the Linux build's"
+}
+"$native/make_gamedb" items "Предметы.idb" 3
+"$native/make_gamedb" items "Предметы-мод.idb" 4
+same_as_linux 1 check "Предметы.idb"
+same_as_linux 0 diff "Предметы.idb" "Предметы.idb"
+same_as_linux 1 diff "Предметы.idb" "Предметы-мод.idb"
+same_as_linux 2 diff "Предметы.idb" "нет такого.idb"
+echo "wine-gamedb: check and diff report and exit as on Linux"

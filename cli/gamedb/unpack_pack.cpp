@@ -20,7 +20,7 @@ std::string Tables(const std::vector<TableSummary>& tables) {
         if (!text.empty()) text += ", ";
         text += table.name + " " + std::to_string(table.rows);
     }
-    return text.empty() ? "no blocks" : text;
+    return text.empty() ? "no blocks" : text + " rows";
 }
 
 }  // namespace
@@ -33,7 +33,7 @@ int RunUnpack(const Invocation& invocation) {
     const UnpackSummary summary = Unpack(*database.source, *database.kind, out);
     if (!invocation.quiet)
         Report("unpacked " + database.label + " (" + std::string(database.kind->name) + ") into " + QuotedPath(dir) +
-               ": " + Tables(summary.tables) + " rows");
+               ": " + Tables(summary.tables));
     return kExitOk;
 }
 
@@ -56,7 +56,7 @@ int RunPack(const Invocation& invocation) {
     const PackSummary summary = PackToFile(dir, target);
     if (!invocation.quiet)
         Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
-               " bytes): " + Tables(summary.tables) + " rows");
+               " bytes): " + Tables(summary.tables));
     return kExitOk;
 }
 
