@@ -99,4 +99,7 @@ timeout 300 tools/wine-e2e-dialogs.sh build/mingw-x86_64
 step "gamedb.exe under Wine: unpack and pack of every kind (x86_64 twin)"
 timeout 300 tools/wine-gamedb.sh build/mingw-x86_64
 
+step "gamedb.exe and idb2txt.exe on archives under Wine (x86_64 twin)"
+timeout 300 tools/wine-archive.sh build/mingw-x86_64
+
 step "all tests passed"
