@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/archive_input.h"
 #include "export/conversion_error.h"
 #include "export/idb_reader.h"
 #include "export/table_writer.h"
@@ -32,6 +33,7 @@ constexpr std::string_view kUsage =
     "Materials.txt, Weapons.txt, Armors.txt, QuickItems.txt, QuestItems.txt and\n"
     "LootItems.txt, written to OUTPUT_DIR (default: the current folder; created\n"
     "when missing). Tables of the same names are replaced.\n"
+    "DATABASE may also be a resource archive holding one *.idb, or ARCHIVE:MEMBER.\n"
     "\n"
     "Options:\n"
     "  --decimal-separator=C  put C in numbers instead of the separator of the\n"
@@ -150,7 +152,12 @@ int Run(const std::vector<std::string>& args) {
     if (operands.size() > 2) return UsageError("too many arguments");
     if (!separatorGiven) settings.decimalSeparator = LocaleDecimalSeparator();
 
-    const std::filesystem::path database = PathFromUtf8(operands[0]);
+    const idb::ArchiveInput archiveInput = idb::ResolveArchiveInput(operands[0]);
+    if (!archiveInput.problem.empty()) {
+        Error(archiveInput.problem);
+        return kExitUsage;
+    }
+    const std::filesystem::path database = archiveInput.inArchive ? archiveInput.path : PathFromUtf8(operands[0]);
     const std::filesystem::path folder = operands.size() > 1 ? PathFromUtf8(operands[1]) : std::filesystem::path(".");
 
     try {
@@ -158,11 +165,12 @@ int Run(const std::vector<std::string>& args) {
         // creates the folder only once nothing can refuse the run.
         settings.createOutputFolder = true;
         const auto start = std::chrono::steady_clock::now();
-        const idb::ConversionSummary summary = idb::ConvertDatabase(database, folder, settings);
+        const idb::ConversionSummary summary = idb::ConvertDatabase(database, folder, settings, archiveInput.region);
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
 
         if (!quiet) {
-            std::string line = "converted " + idb::QuotePath(database) + " into " + idb::QuotePath(folder) + ":";
+            const std::string& label = archiveInput.inArchive ? archiveInput.region.label : idb::QuotePath(database);
+            std::string line = "converted " + label + " into " + idb::QuotePath(folder) + ":";
             for (int i = 0; i < idb::kCategoryCount; ++i) {
                 const auto& info = idb::Categories()[static_cast<std::size_t>(i)];
                 line += (i ? ", " : " ") + std::string(info.name) + " " +

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <climits>
 #include <cstring>
 
 #include "export/conversion_error.h"
@@ -81,13 +82,22 @@ std::string SignatureProblem(const std::filesystem::path& path) {
 
 bool CheckSignature(const std::filesystem::path& path) { return SignatureProblem(path).empty(); }
 
-void IdbReader::Open(const std::filesystem::path& path) {
+void IdbReader::Open(const std::filesystem::path& path) { Open(path, 0, UINT64_MAX); }
+
+void IdbReader::Open(const std::filesystem::path& path, std::uint64_t offset, std::uint64_t length) {
     std::error_code error;
     ScopedFile file = OpenForRead(path, error);
     if (!file) {
         throw ConversionError(FailureKind::OpenDatabase, path, "cannot open " + QuotePath(path) + ": " + error.message(),
                               error);
     }
+    // std::fseek takes a long: a region beyond its reach is refused, not misread.
+    if (offset > static_cast<std::uint64_t>(LONG_MAX) ||
+        (offset > 0 && std::fseek(file.Get(), static_cast<long>(offset), SEEK_SET) != 0)) {
+        throw ConversionError(FailureKind::OpenDatabase, path,
+                              "cannot read " + QuotePath(path) + " at offset " + std::to_string(offset), error);
+    }
+    unread_ = length;
     file_ = std::move(file);
     // The reader has its own large buffer; the C library's would split every
     // refill into two system calls.
@@ -116,7 +126,9 @@ void IdbReader::Refill(std::size_t count) {
     // A skip or raw read longer than the buffer must not look like the end.
     if (buffer_.size() < count) buffer_.resize(count);
     while (end_ < count) {
-        const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_.Get());
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size() - end_, unread_));
+        const std::size_t got = want == 0 ? 0 : std::fread(buffer_.data() + end_, 1, want, file_.Get());
+        unread_ -= got;
         if (got == 0) {
             if (std::ferror(file_.Get())) Fail(Damage::ReadError, "read error");
             Fail(Damage::EndOfData, "unexpected end of data");

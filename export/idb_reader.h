@@ -36,6 +36,9 @@ public:
 
     // Opens the file for reading raw bytes at position 0; throws ConversionError.
     void Open(const std::filesystem::path& path);
+    // Reads the `length` bytes from `offset` as the whole database (a member
+    // of an archive); offsets in messages count from the region's start.
+    void Open(const std::filesystem::path& path, std::uint64_t offset, std::uint64_t length);
     void Close() noexcept;
     const std::filesystem::path& Path() const noexcept { return path_; }
 
@@ -124,6 +127,7 @@ private:
     std::size_t next_ = 0;
     std::size_t end_ = 0;
     long long bufferOffset_ = 0;
+    std::uint64_t unread_ = UINT64_MAX;   // bytes of the region not yet in the buffer
     // What the next read belongs to, for error messages.
     enum class Reading { FileHeader, CategoryHeader, RecordHeader, ItemName, FieldHeader, FieldValue };
     Reading reading_ = Reading::FileHeader;

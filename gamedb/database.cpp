@@ -1,5 +1,6 @@
 #include "gamedb/database.h"
 
+#include "gamedb/archive_member.h"
 #include "gamedb/error.h"
 
 namespace gamedb {
@@ -27,6 +28,14 @@ const KindSpec& KindForArgument(std::string_view arg, std::string_view kindName)
 }
 
 OpenedDatabase OpenDatabase(std::string_view arg, std::string_view kindName) {
+    if (const std::optional<MemberArgument> member = SplitMemberArgument(arg)) {
+        return OpenArchiveMember(*member, kindName);
+    }
+    if (IsArchiveFile(PathFromUtf8(arg))) {
+        const std::string members = DatabaseMemberList(PathFromUtf8(arg));
+        throw UsageError("\"" + std::string(arg) + "\" is an archive; name a database in it as ARCHIVE:MEMBER" +
+                         (members.empty() ? std::string(" (it holds none)") : ", one of:\n" + members.substr(0, members.size() - 1)));
+    }
     OpenedDatabase opened;
     opened.kind = &KindForArgument(arg, kindName);
     opened.path = PathFromUtf8(arg);

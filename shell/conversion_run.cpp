@@ -57,15 +57,15 @@ void RefuseFolder(const std::filesystem::path& databasePath) {
 }
 
 // The first byte, read on the run's own stream: a pipe can be read only once.
-void CheckFirstByte(IdbReader& in) {
+void CheckFirstByte(IdbReader& in, const std::string& shown) {
     std::uint8_t first = 0;
     try {
         first = in.ReadByte();
     } catch (const IdbFormatError& error) {
         if (error.What() != Damage::EndOfData) throw;
-        throw NotDatabaseError(in.Path(), "the file is empty");
+        throw NotDatabaseError(in.Path(), shown.empty() ? "the file is empty" : "the member is empty", shown);
     }
-    if (first != 1) throw NotDatabaseError(in.Path(), "its first byte is " + Hex(first) + ", not 0x1");
+    if (first != 1) throw NotDatabaseError(in.Path(), "its first byte is " + Hex(first) + ", not 0x1", shown);
 }
 
 void RefuseTablesThatAreTheDatabase(const std::filesystem::path& databasePath,
@@ -134,14 +134,14 @@ bool ConversionRunning() noexcept { return running; }
 
 ConversionSummary ConvertDatabase(const std::filesystem::path& databasePath,
                                   const std::filesystem::path& outputFolder,
-                                  const ConversionSettings& settings) {
+                                  const ConversionSettings& settings, const DatabaseRegion& region) {
     RunningGuard guard;
     ConversionSummary summary;
     RefuseFolder(databasePath);
     IdbReader in;
-    in.Open(databasePath);
+    in.Open(databasePath, region.offset, region.length);
     // Everything that can refuse the run comes before the first table.
-    CheckFirstByte(in);
+    CheckFirstByte(in, region.label);
     RefuseTablesThatAreTheDatabase(databasePath, outputFolder);
     if (settings.createOutputFolder) CreateOutputFolder(outputFolder);
     for (int category = 0; category < kCategoryCount; ++category) {
@@ -164,7 +164,8 @@ ConversionSummary ConvertDatabase(const std::filesystem::path& databasePath,
             RunExporter(category, in, out, settings);
             out.Close();
         } catch (const IdbFormatError& error) {
-            std::string where = QuotePath(databasePath) + ": " + std::string(info.name) + " category";
+            std::string where = (region.label.empty() ? QuotePath(databasePath) : region.label) + ": " +
+                                std::string(info.name) + " category";
             if (in.RecordNumber() > 0) where += ", record " + std::to_string(in.RecordNumber());
             throw IdbFormatError(error.What(), databasePath, error.Offset(), where + ": " + error.what(), category,
                                  in.RecordNumber());

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -37,8 +38,11 @@ struct ConversionSettings {
 // The database's first byte is not 1, or it has none: nothing was written.
 class NotDatabaseError : public ConversionError {
 public:
-    NotDatabaseError(const std::filesystem::path& path, const std::string& problem)
-        : ConversionError(FailureKind::DamagedDatabase, path, QuotePath(path) + " is not an items database: " + problem),
+    // `shown` names the database in the message when it is not the whole
+    // file at `path` (an archive member).
+    NotDatabaseError(const std::filesystem::path& path, const std::string& problem, const std::string& shown = {})
+        : ConversionError(FailureKind::DamagedDatabase, path,
+                          (shown.empty() ? QuotePath(path) : shown) + " is not an items database: " + problem),
           problem_(problem) {}
     // "the file is empty", "its first byte is 0x41, not 0x1".
     const std::string& Problem() const noexcept { return problem_; }
@@ -76,6 +80,13 @@ struct SignatureCheck {
 };
 SignatureCheck InspectSignature(const std::filesystem::path& path);
 
+// Where the database lies when it is not a whole file (an archive member).
+struct DatabaseRegion {
+    std::uint64_t offset = 0;
+    std::uint64_t length = UINT64_MAX;
+    std::string label;   // names the database in messages instead of the path
+};
+
 struct ConversionSummary {
     std::array<long long, kCategoryCount> rows{};
 };
@@ -90,7 +101,7 @@ struct ConversionSummary {
 // inside the yield hook) is refused.
 ConversionSummary ConvertDatabase(const std::filesystem::path& databasePath,
                                   const std::filesystem::path& outputFolder,
-                                  const ConversionSettings& settings = {});
+                                  const ConversionSettings& settings = {}, const DatabaseRegion& region = {});
 
 // Whether a conversion is under way in this process.
 bool ConversionRunning() noexcept;

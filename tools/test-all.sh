@@ -70,6 +70,19 @@ fi
 grep -E '^(Done|stat::peak_rss_mb)' "$check_fuzz_dir/check.log"
 rm -rf "$check_fuzz_dir"
 
+step "fuzzing the archive reader for 30 s (clang, libFuzzer + ASan + UBSan)"
+archive_fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
+build/fuzz/fuzz/archive_seeds "$archive_fuzz_dir/corpus"
+archive_fuzzer=$PWD/build/fuzz/fuzz/archive_fuzzer
+if ! (cd "$archive_fuzz_dir" && "$archive_fuzzer" -max_total_time=30 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$archive_fuzz_dir/" corpus >fuzz.log 2>&1); then
+  tail -n 60 "$archive_fuzz_dir/fuzz.log"
+  echo "fuzzing the archive reader found a failure; the log and the input are in $archive_fuzz_dir" >&2
+  exit 1
+fi
+grep -E '^(Done|stat::peak_rss_mb)' "$archive_fuzz_dir/fuzz.log"
+rm -rf "$archive_fuzz_dir"
+
 step "Windows builds (MinGW-w64, -Werror)"
 for preset in mingw-i686 mingw-x86_64; do
   cmake --preset "$preset"
@@ -90,5 +103,8 @@ timeout 300 tools/wine-e2e-dialogs.sh build/mingw-x86_64
 
 step "gamedb.exe under Wine: unpack and pack of every kind (x86_64 twin)"
 timeout 300 tools/wine-gamedb.sh build/mingw-x86_64
+
+step "gamedb.exe and idb2txt.exe on archives under Wine (x86_64 twin)"
+timeout 300 tools/wine-archive.sh build/mingw-x86_64
 
 step "all tests passed"

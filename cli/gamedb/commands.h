@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive.h"
+
 namespace gamedb::cli {
 
 inline constexpr int kExitOk = 0;
@@ -16,6 +18,8 @@ struct Invocation {
     std::vector<std::string> operands;   // UTF-8
     std::string kind;                    // --kind, empty when not given
     bool quiet = false;                  // --quiet
+    std::string output;                  // -o DIR (res extract)
+    std::string as;                      // --as NAME (res add, res replace)
 };
 
 // Writes a line "gamedb: MESSAGE" to stderr.
@@ -25,5 +29,13 @@ int RunUnpack(const Invocation& invocation);
 int RunPack(const Invocation& invocation);
 int RunCheck(const Invocation& invocation);
 int RunDiff(const Invocation& invocation);
+
+// The archive commands; unpack and pack hand a whole archive to the last two.
+int RunRes(const Invocation& invocation);
+int RunUnpackArchive(const Invocation& invocation);
+int RunPackArchive(const Invocation& invocation);
+// pack DIR ARCHIVE:MEMBER: the database replaces that member.
+int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument& member);
+std::string ResUsage();
 
 }  // namespace gamedb::cli

@@ -1,4 +1,5 @@
 // gamedb: unpack the game's databases into tables, pack them back, check and compare.
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -33,6 +34,7 @@ constexpr Command kCommands[] = {
     {"pack", "DIR DATABASE", 2, 2, RunPack, "write DATABASE from the tables and manifest.txt in DIR"},
     {"check", "DATABASE", 1, 1, RunCheck, "list every problem of DATABASE with its byte offset"},
     {"diff", "OLD NEW", 2, 2, RunDiff, "show the records added, removed and changed from OLD to NEW"},
+    {"res", "list|extract|add|replace|remove|create ARCHIVE ...", 2, SIZE_MAX, RunRes, "the archive commands below"},
 };
 
 void Print(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
@@ -55,6 +57,7 @@ std::string Usage() {
         "  --version    show the version and exit\n"
         "\nExit status: 0 success, 1 failure, 2 bad usage.\n"
         "check: 1 when it finds a problem. diff: 0 equal, 1 different, 2 on error.\n";
+    text += ResUsage();
     return text;
 }
 
@@ -93,6 +96,9 @@ int Run(std::span<const std::string> args) {
             invocation.kind = args[++i];
         } else if (a.starts_with("--kind=")) {
             invocation.kind = std::string(a.substr(7));
+        } else if (a == "-o" || a == "--as") {
+            if (i + 1 >= args.size()) return BadUsage(std::string(a) + " needs a value");
+            (a == "-o" ? invocation.output : invocation.as) = args[++i];
         } else {
             return BadUsage("unknown option '" + args[i] + "'");
         }

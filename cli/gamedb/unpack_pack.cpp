@@ -3,6 +3,8 @@
 #include <string>
 
 #include "cli/gamedb/commands.h"
+#include "gamedb/archive_folder.h"
+#include "gamedb/archive_member.h"
 #include "gamedb/byte_io.h"
 #include "gamedb/database.h"
 #include "gamedb/folder.h"
@@ -24,6 +26,7 @@ std::string Tables(const std::vector<TableSummary>& tables) {
 }  // namespace
 
 int RunUnpack(const Invocation& invocation) {
+    if (IsArchiveFile(PathFromUtf8(invocation.operands[0]))) return RunUnpackArchive(invocation);
     OpenedDatabase database = OpenDatabase(invocation.operands[0], invocation.kind);
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[1]);
     DiskOutputFolder out(dir, {database.path});
@@ -35,6 +38,7 @@ int RunUnpack(const Invocation& invocation) {
 }
 
 int RunPack(const Invocation& invocation) {
+    if (IsArchiveFolder(PathFromUtf8(invocation.operands[0]))) return RunPackArchive(invocation);
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[0]);
     const std::filesystem::path target = PathFromUtf8(invocation.operands[1]);
     // Tables of one kind packed under another kind's name would replace a
@@ -48,6 +52,7 @@ int RunPack(const Invocation& invocation) {
         throw UsageError(QuotedPath(dir) + " holds a " + std::string(kind.name) + " database, but the name " +
                          QuotedPath(target) + " is that of a " + std::string(named->name) + " database; give --kind " +
                          std::string(kind.name) + " to write it all the same");
+    if (const auto member = SplitMemberArgument(invocation.operands[1])) return RunPackIntoMember(invocation, *member);
     const PackSummary summary = PackToFile(dir, target);
     if (!invocation.quiet)
         Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +

@@ -1,0 +1,223 @@
+// The archive commands (`res ...`), and unpack and pack of a whole archive.
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "archive/archive.h"
+#include "archive/cp1251.h"
+#include "archive/file_util.h"
+#include "cli/gamedb/commands.h"
+#include "gamedb/archive_folder.h"
+#include "gamedb/byte_io.h"
+#include "gamedb/database.h"
+#include "gamedb/pack.h"
+
+namespace gamedb::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quoted(const std::string& utf8) { return "\"" + utf8 + "\""; }
+
+// A member name typed by the user: UTF-8 to Windows-1251, `/` to `\`.
+std::string MemberName(const std::string& utf8) {
+    std::optional<std::string> name = resarc::Utf8ToCp1251(utf8);
+    if (!name) throw UsageError("the member name " + Quoted(utf8) + " has characters that Windows-1251 cannot hold");
+    for (char& c : *name) {
+        if (c == '/') c = '\\';
+    }
+    if (name->empty()) throw UsageError("a member name cannot be empty");
+    return *name;
+}
+
+// The name a FILE operand gets in the archive: the path as given, without
+// leading `./`; a path that leaves the current folder needs --as.
+std::string NameForFile(const std::string& utf8Path) {
+    const fs::path relative = fs::path(PathFromUtf8(utf8Path)).lexically_normal();
+    bool safe = !relative.empty() && relative.is_relative() && !relative.has_root_name();
+    for (const fs::path& part : relative) safe = safe && part != ".." && part != ".";
+    if (!safe || !relative.has_filename()) {
+        throw UsageError("cannot make a member name of " + Quoted(utf8Path) +
+                         " (it leaves the current folder); give the name with --as");
+    }
+    std::string utf8 = resarc::PathToUtf8(relative.generic_u8string());
+    return MemberName(utf8);
+}
+
+int List(const Invocation& invocation) {
+    const resarc::Archive archive = resarc::Archive::Open(PathFromUtf8(invocation.operands[1]));
+    std::string text;
+    for (const resarc::Entry& entry : archive.Entries()) {
+        std::string name = resarc::Cp1251ToUtf8(entry.name);
+        // A control character in a name must not reach the terminal as such.
+        for (char& c : name) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+        }
+        char size[24];
+        std::snprintf(size, sizeof size, "%12u", entry.size);
+        text += std::string(size) + "  " + resarc::FormatTime(entry.time) + "  " + name + "\n";
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!invocation.quiet) {
+        Report(std::to_string(archive.Entries().size()) + " members in " + Quoted(archive.DisplayName()));
+    }
+    return kExitOk;
+}
+
+int Extract(const Invocation& invocation) {
+    if (invocation.output.empty()) throw UsageError("res extract needs -o DIR");
+    const fs::path archivePath = PathFromUtf8(invocation.operands[1]);
+    const resarc::Archive archive = resarc::Archive::Open(archivePath);
+    std::vector<const resarc::Entry*> chosen;
+    if (invocation.operands.size() == 2) {
+        for (const resarc::Entry& entry : archive.Entries()) chosen.push_back(&entry);
+    }
+    for (std::size_t i = 2; i < invocation.operands.size(); ++i) {
+        const resarc::Entry* entry = archive.FindUtf8(invocation.operands[i]);
+        if (!entry) {
+            throw resarc::ArchiveError("archive " + Quoted(archive.DisplayName()) + ": no member " +
+                                       Quoted(invocation.operands[i]));
+        }
+        chosen.push_back(entry);
+    }
+    const fs::path dir = PathFromUtf8(invocation.output);
+    for (const resarc::Entry* entry : chosen) {
+        const fs::path relative = resarc::SafeRelativePath(entry->name);
+        if (relative.empty()) {
+            throw resarc::ArchiveError("archive " + Quoted(archive.DisplayName()) + ": the member " +
+                                       Quoted(resarc::Cp1251ToUtf8(entry->name)) +
+                                       " has a name that cannot be a path inside a folder; not extracted");
+        }
+        const fs::path target = dir / relative;
+        std::error_code error;
+        fs::create_directories(target.parent_path(), error);
+        if (error) {
+            throw resarc::ArchiveError("cannot create the folder " + Quoted(resarc::PathToUtf8(target.parent_path())) +
+                                       ": " + error.message());
+        }
+        archive.Extract(*entry, target);
+    }
+    if (!invocation.quiet) {
+        Report("extracted " + std::to_string(chosen.size()) + " members of " + Quoted(archive.DisplayName()) +
+               " into " + Quoted(invocation.output));
+    }
+    return kExitOk;
+}
+
+// add, replace, create and remove: the archive is rewritten through a
+// temporary file, so a failure leaves it as it was.
+int Change(const Invocation& invocation) {
+    const std::string& verb = invocation.operands[0];
+    const fs::path archivePath = PathFromUtf8(invocation.operands[1]);
+    const std::string& label = invocation.operands[1];
+    std::vector<resarc::Member> members;
+    if (verb == "create") {
+        if (!invocation.as.empty()) throw UsageError("--as goes with res add and res replace");
+        for (std::size_t i = 2; i < invocation.operands.size(); ++i) {
+            const std::string& file = invocation.operands[i];
+            resarc::AddMember(members, resarc::MemberFromFile(PathFromUtf8(file), NameForFile(file)), label);
+        }
+    } else {
+        members = resarc::Archive::Open(archivePath).Members();
+        const std::string& operand = invocation.operands[2];
+        if (verb == "remove") {
+            if (!invocation.as.empty()) throw UsageError("--as goes with res add and res replace");
+            resarc::RemoveMember(members, MemberName(operand), label);
+        } else {
+            if (invocation.operands.size() != 3) throw UsageError("res " + verb + " takes one FILE");
+            const std::string name = invocation.as.empty() ? NameForFile(operand) : MemberName(invocation.as);
+            resarc::Member member = resarc::MemberFromFile(PathFromUtf8(operand), name);
+            std::error_code error;
+            if (fs::equivalent(PathFromUtf8(operand), archivePath, error)) {
+                throw UsageError("refusing to put the archive " + Quoted(label) + " into itself");
+            }
+            if (verb == "add") resarc::AddMember(members, std::move(member), label);
+            else resarc::ReplaceMember(members, std::move(member), label);
+        }
+    }
+    resarc::WriteArchive(archivePath, members);
+    if (!invocation.quiet) {
+        Report((verb == "create" ? "created " : verb == "remove" ? "removed from " : verb == "add" ? "added to " : "replaced in ") +
+               Quoted(label) + ": " + std::to_string(members.size()) + " members now");
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+std::string ResUsage() {
+    return "\nArchive commands (names are shown and taken as UTF-8; `/` may stand for `\\`):\n"
+           "  res list ARCHIVE                    size, time (UTC) and name of every member\n"
+           "  res extract ARCHIVE [MEMBER...] -o DIR\n"
+           "                                      write the members (all by default) into DIR\n"
+           "  res add ARCHIVE FILE [--as NAME]    add FILE as a new member\n"
+           "  res replace ARCHIVE FILE [--as NAME]\n"
+           "                                      replace the member of that name by FILE\n"
+           "  res remove ARCHIVE MEMBER           remove a member\n"
+           "  res create ARCHIVE FILE...          write a new archive of the FILEs\n"
+           "unpack and pack take an archive too: unpack ARCHIVE OUTDIR, pack DIR ARCHIVE;\n"
+           "unpack, pack, check and diff take ARCHIVE:MEMBER wherever they take a database.\n";
+}
+
+int RunRes(const Invocation& invocation) {
+    const std::string& verb = invocation.operands[0];
+    const std::size_t count = invocation.operands.size();
+    if (verb == "list" && count == 2) return List(invocation);
+    if (verb == "extract" && count >= 2) return Extract(invocation);
+    if ((verb == "add" || verb == "replace" || verb == "remove") && count == 3) return Change(invocation);
+    if (verb == "create" && count >= 2) return Change(invocation);
+    throw UsageError("usage: gamedb res list|extract|add|replace|remove|create ARCHIVE ... (see gamedb --help)");
+}
+
+int RunUnpackArchive(const Invocation& invocation) {
+    const fs::path dir = PathFromUtf8(invocation.operands[1]);
+    const ArchiveFolderSummary summary = UnpackArchive(PathFromUtf8(invocation.operands[0]), dir);
+    if (!invocation.quiet) {
+        Report("unpacked " + Quoted(invocation.operands[0]) + " into " + Quoted(invocation.operands[1]) + ": " +
+               std::to_string(summary.databases) + " databases as tables, " + std::to_string(summary.files) +
+               " other members as files");
+    }
+    return kExitOk;
+}
+
+int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument& member) {
+    const fs::path archivePath = PathFromUtf8(member.archive);
+    std::vector<resarc::Member> members = resarc::Archive::Open(archivePath).Members();
+    // The database is packed beside the archive first; a bad table stops
+    // the run before the archive is touched.
+    fs::path packed = archivePath;
+    packed += ".member.tmp";
+    struct RemoveOnExit {
+        fs::path path;
+        ~RemoveOnExit() {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        }
+    } cleanup{packed};
+    const PackSummary summary = PackToFile(PathFromUtf8(invocation.operands[0]), packed);
+    resarc::ReplaceMember(members, resarc::MemberFromFile(packed, MemberName(member.member)), member.archive);
+    resarc::WriteArchive(archivePath, members);
+    if (!invocation.quiet) {
+        Report("packed " + Quoted(invocation.operands[0]) + " into " + Quoted(invocation.operands[1]) + " (" +
+               std::to_string(summary.bytes) + " bytes)");
+    }
+    return kExitOk;
+}
+
+int RunPackArchive(const Invocation& invocation) {
+    const ArchiveFolderSummary summary =
+        PackArchive(PathFromUtf8(invocation.operands[0]), PathFromUtf8(invocation.operands[1]));
+    if (!invocation.quiet) {
+        std::string replaced;
+        for (const std::string& name : summary.replaced) replaced += (replaced.empty() ? "" : ", ") + Quoted(name);
+        Report("packed " + Quoted(invocation.operands[0]) + " into " + Quoted(invocation.operands[1]) + ": " +
+               (replaced.empty() ? std::string("nothing changed") : "replaced " + replaced) + "; " +
+               std::to_string(summary.kept) + " members unchanged");
+    }
+    return kExitOk;
+}
+
+}  // namespace gamedb::cli

@@ -1,0 +1,271 @@
+#include "gamedb/archive_folder.h"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <random>
+#include <system_error>
+
+#include "archive/archive.h"
+#include "archive/cp1251.h"
+#include "archive/file_util.h"
+#include "export/file_io.h"
+#include "gamedb/byte_io.h"
+#include "gamedb/error.h"
+#include "gamedb/folder.h"
+#include "gamedb/pack.h"
+#include "gamedb/unpack.h"
+
+namespace gamedb {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kFormatLine = "gamedb archive 1";
+constexpr std::string_view kFileKind = "file";
+
+[[noreturn]] void Fail(const fs::path& path, const std::string& problem) {
+    Place place;
+    place.file = QuotedPath(path);
+    throw Error(place, problem);
+}
+
+std::string Utf8Name(const resarc::Entry& entry) { return resarc::Cp1251ToUtf8(entry.name); }
+
+fs::path MemberPath(const fs::path& archive, std::string_view cp1251Name) {
+    const fs::path relative = resarc::SafeRelativePath(cp1251Name);
+    if (relative.empty()) {
+        Fail(archive, "the member \"" + resarc::Cp1251ToUtf8(cp1251Name) +
+                          "\" has a name that cannot be a path inside a folder (an empty part, `..`, a drive, a "
+                          "control character, or a character or device name that Windows forbids)");
+    }
+    return relative;
+}
+
+// Members that would land on one path (names equal but for case, on a
+// system that ignores case), or a member inside another member's path.
+void CheckPaths(const fs::path& archivePath, const resarc::Archive& archive) {
+    std::map<std::string, std::string> files;     // folded path -> member name
+    std::map<std::string, std::string> folders;   // folded folder -> a member inside it
+    for (const resarc::Entry& entry : archive.Entries()) {
+        std::string folded = entry.name;
+        for (char& c : folded) c = static_cast<char>(resarc::Cp1251Lower(static_cast<unsigned char>(c)));
+        const std::string name = Utf8Name(entry);
+        if (folded == "~archive.txt") Fail(archivePath, "the member \"" + name + "\" has the name of the folder's own record");
+        if (const auto it = files.find(folded); it != files.end()) {
+            Fail(archivePath, "the members \"" + it->second + "\" and \"" + name + "\" would be the same file");
+        }
+        if (const auto it = folders.find(folded); it != folders.end()) {
+            Fail(archivePath, "the member \"" + name + "\" would be the folder of \"" + it->second + "\"");
+        }
+        files.emplace(folded, name);
+        for (std::size_t slash = folded.find('\\'); slash != std::string::npos; slash = folded.find('\\', slash + 1)) {
+            const std::string folder = folded.substr(0, slash);
+            if (const auto it = files.find(folder); it != files.end()) {
+                Fail(archivePath, "the member \"" + it->second + "\" would be the folder of \"" + name + "\"");
+            }
+            folders.emplace(folder, name);
+        }
+    }
+}
+
+// Whether the file holds exactly the bytes of the member.
+bool SameContent(const fs::path& file, const resarc::Archive& archive, const resarc::Entry& entry) {
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(file, error);
+    if (error) Fail(file, "cannot read: " + error.message());
+    if (size != entry.size) return false;
+    idb::ScopedFile in = idb::OpenForRead(file, error);
+    if (!in) Fail(file, "cannot open: " + error.message());
+    bool same = true;
+    std::string piece;
+    archive.Stream(entry, [&](std::string_view expected) {
+        if (!same) return;
+        piece.resize(expected.size());
+        if (std::fread(piece.data(), 1, piece.size(), in.Get()) != piece.size() || piece != expected) same = false;
+    });
+    return same;
+}
+
+struct ManifestMember {
+    std::string name;   // UTF-8
+    std::string kind;   // a kind name or "file"
+    long long line = 0;
+};
+
+struct ArchiveManifest {
+    std::string archive;   // UTF-8 path
+    std::vector<ManifestMember> members;
+};
+
+ArchiveManifest ReadArchiveManifest(const fs::path& dir) {
+    const fs::path path = dir / PathFromUtf8(kArchiveManifestName);
+    std::error_code error;
+    idb::ScopedFile file = idb::OpenForRead(path, error);
+    if (!file) Fail(path, "cannot open: " + error.message());
+    std::string text;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file.Get())) > 0;) text.append(buffer, got);
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+
+    ArchiveManifest manifest;
+    bool formatSeen = false;
+    long long lineNumber = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        const auto bad = [&](const std::string& what) {
+            Place place;
+            place.file = QuotedPath(path);
+            place.row = lineNumber;
+            throw Error(place, what);
+        };
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string::npos) bad("expected KEY<Tab>VALUE");
+        const std::string key = line.substr(0, tab);
+        const std::string value = line.substr(tab + 1);
+        if (key == "format") {
+            if (value != kFormatLine) bad("unknown format \"" + value + "\", expected \"" + std::string(kFormatLine) + "\"");
+            formatSeen = true;
+        } else if (key == "archive") {
+            manifest.archive = value;
+        } else if (key == "member") {
+            const std::size_t second = value.find('\t');
+            if (second == std::string::npos) bad("expected member<Tab>NAME<Tab>KIND");
+            ManifestMember member{value.substr(0, second), value.substr(second + 1), lineNumber};
+            if (member.kind != kFileKind && !FindKind(member.kind)) bad("unknown kind \"" + member.kind + "\"");
+            manifest.members.push_back(std::move(member));
+        } else {
+            bad("unknown key \"" + key + "\"");
+        }
+    }
+    if (!formatSeen) Fail(path, "has no format line");
+    if (manifest.archive.empty()) Fail(path, "does not say which archive it came from (archive line)");
+    return manifest;
+}
+
+// Temporary files for packed databases, removed however the run ends.
+class TemporaryFiles {
+public:
+    explicit TemporaryFiles(fs::path beside) : beside_(std::move(beside)) {}
+    TemporaryFiles(const TemporaryFiles&) = delete;
+    TemporaryFiles& operator=(const TemporaryFiles&) = delete;
+    ~TemporaryFiles() {
+        for (const fs::path& path : paths_) {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        }
+    }
+    fs::path Next() {
+        std::random_device random;
+        fs::path path = beside_;
+        path += ".member" + std::to_string(paths_.size()) + "-" + std::to_string(random() % 1000000) + ".tmp";
+        paths_.push_back(path);
+        return path;
+    }
+
+private:
+    fs::path beside_;
+    std::vector<fs::path> paths_;
+};
+
+}  // namespace
+
+ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& dir) {
+    ArchiveFolderSummary summary;
+    try {
+        const resarc::Archive archive = resarc::Archive::Open(archivePath);
+        CheckPaths(archivePath, archive);
+        std::string manifest = "format\t" + std::string(kFormatLine) + "\n";
+        manifest += "archive\t" + resarc::PathToUtf8(fs::absolute(archivePath)) + "\n";
+        std::error_code error;
+        fs::create_directories(dir, error);
+        if (error) Fail(dir, "cannot create the folder: " + error.message());
+
+        for (const resarc::Entry& entry : archive.Entries()) {
+            const fs::path target = dir / MemberPath(archivePath, entry.name);
+            const KindSpec* kind = KindForFileName(entry.name);
+            if (kind) {
+                const std::string label = "\"" + resarc::PathToUtf8(archivePath) + ":" + Utf8Name(entry) + "\"";
+                FileRegionSource source(archivePath, entry.offset, entry.size, label);
+                DiskOutputFolder out(target, {archivePath});
+                Unpack(source, *kind, out);
+                ++summary.databases;
+            } else {
+                fs::create_directories(target.parent_path(), error);
+                if (error) Fail(target.parent_path(), "cannot create the folder: " + error.message());
+                archive.Extract(entry, target);
+                ++summary.files;
+            }
+            manifest += "member\t" + Utf8Name(entry) + "\t" + (kind ? std::string(kind->name) : std::string(kFileKind)) + "\n";
+        }
+        resarc::TempOutput output(dir / PathFromUtf8(kArchiveManifestName));
+        output.Write(manifest);
+        output.Commit();
+    } catch (const resarc::ArchiveError& error) {
+        throw Error(Place{}, error.what());
+    }
+    return summary;
+}
+
+bool IsArchiveFolder(const fs::path& dir) {
+    std::error_code error;
+    return fs::is_regular_file(dir / PathFromUtf8(kArchiveManifestName), error);
+}
+
+ArchiveFolderSummary PackArchive(const fs::path& dir, const fs::path& target) {
+    ArchiveFolderSummary summary;
+    const ArchiveManifest manifest = ReadArchiveManifest(dir);
+    const fs::path sourcePath = PathFromUtf8(manifest.archive);
+    std::error_code error;
+    if (fs::is_directory(target, error)) Fail(target, "is a folder; expected the archive file to write");
+    if (fs::exists(target, error) && fs::equivalent(dir / PathFromUtf8(kArchiveManifestName), target, error)) {
+        Fail(target, "refusing to write the archive over the folder's own record");
+    }
+    try {
+        const resarc::Archive archive = resarc::Archive::Open(sourcePath);
+        std::vector<resarc::Member> members = archive.Members();
+        TemporaryFiles temporaries(target);
+        for (const ManifestMember& listed : manifest.members) {
+            const resarc::Entry* entry = archive.FindUtf8(listed.name);
+            if (!entry) Fail(sourcePath, "has no member \"" + listed.name + "\" any more (listed in " +
+                                             QuotedPath(dir / PathFromUtf8(kArchiveManifestName)) + ")");
+            const fs::path path = dir / MemberPath(sourcePath, entry->name);
+            fs::path content = path;
+            if (listed.kind == kFileKind) {
+                if (fs::exists(target, error) && fs::equivalent(path, target, error)) {
+                    Fail(target, "refusing to write the archive over one of its own members' files");
+                }
+            } else {
+                if (!fs::is_directory(path, error)) Fail(path, "is missing: expected the tables of the member \"" + listed.name + "\"");
+                content = temporaries.Next();
+                DiskInputFolder in(path);
+                FileSink sink(content);
+                Pack(in, sink);
+                sink.Close();
+            }
+            if (SameContent(content, archive, *entry)) continue;
+            const std::size_t index = static_cast<std::size_t>(entry - archive.Entries().data());
+            std::uintmax_t size = fs::file_size(content, error);
+            if (error) Fail(content, "cannot read: " + error.message());
+            members[index].data = resarc::FileRegion{content, 0, size};
+            members[index].time = resarc::CurrentTime();
+            summary.replaced.push_back(Utf8Name(*entry));
+            if (listed.kind == kFileKind) ++summary.files;
+            else ++summary.databases;
+        }
+        summary.kept = members.size() - summary.replaced.size();
+        resarc::WriteArchive(target, members);
+    } catch (const resarc::ArchiveError& archiveError) {
+        throw Error(Place{}, archiveError.what());
+    }
+    return summary;
+}
+
+}  // namespace gamedb
