@@ -66,14 +66,8 @@ public:
     fs::path Rewritten() const { return root_ / "rewritten.res"; }
     fs::path Extracted() const { return root_ / "extracted"; }
     fs::path Copies() const { return root_ / "copies"; }
-    ~Workspace() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
 private:
     Workspace() {
-        root_ = bench::MakeTempFolder();
         // Generated in a child, so the members' bytes do not stay in this
         // process's heap.
         ChildPeakRss([this] {
@@ -94,7 +88,7 @@ private:
         fs::create_directory(Extracted());
         fs::create_directory(Copies());
     }
-    fs::path root_;
+    bench::TempFolder root_;
 };
 
 void SetCounters(benchmark::State& state, std::uint64_t bytes) {

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace bench {
@@ -68,12 +69,27 @@ inline std::uintmax_t CopyFile(const std::filesystem::path& from, const std::fil
     return total;
 }
 
-// A new folder of the program's own in the system's temporary folder.
-inline std::filesystem::path MakeTempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / (std::string(kProgram) + ".XXXXXX")).string();
-    if (!mkdtemp(pattern.data())) Die("cannot create a temporary folder");
-    return pattern;
-}
+// A new folder of the program's own in the system's temporary folder,
+// removed with everything in it at the end.
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / (std::string(kProgram) + ".XXXXXX")).string();
+        if (!mkdtemp(pattern.data())) Die("cannot create a temporary folder");
+        path_ = pattern;
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+
+    std::filesystem::path operator/(const std::filesystem::path& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
 
 // Whether a run's time is the figure to keep: with --benchmark_repetitions
 // the median, reported after the repetitions, is.

@@ -64,14 +64,8 @@ public:
     fs::path Output(std::size_t bytes) const { return root_ / ("out-" + std::to_string(bytes)); }
     fs::path Copies() const { return root_ / "copies"; }
 
-    ~Workspace() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
 private:
     Workspace() {
-        root_ = bench::MakeTempFolder();
         for (std::size_t bytes : {kLargeBytes, kSmallBytes}) {
             // Generated in a child: building needs several times the file's
             // size, which would otherwise stay in this process's heap.
@@ -82,7 +76,7 @@ private:
         fs::create_directory(Copies());
     }
 
-    fs::path root_;
+    bench::TempFolder root_;
 };
 
 // Runs a program to its end with the benchmark's environment and returns

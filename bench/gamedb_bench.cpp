@@ -110,14 +110,8 @@ public:
     }
     const Set& For(int scale) const { return scale == kLargeScale ? large_ : small_; }
 
-    ~Workspace() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
 private:
     Workspace() {
-        root_ = bench::MakeTempFolder();
         Make(large_, kLargeScale);
         Make(small_, kSmallScale);
         for (Set* set : {&large_, &small_}) {
@@ -156,7 +150,7 @@ private:
                 set.largestBlock = std::max(set.largestBlock, fs::file_size(entry.path()));
     }
 
-    fs::path root_;
+    bench::TempFolder root_;
     Set large_, small_;
 };
 
