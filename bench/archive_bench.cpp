@@ -9,59 +9,35 @@
 //   build/bench/bench/archive_bench [--benchmark_repetitions=N] [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <filesystem>
-#include <functional>
 #include <algorithm>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "archive/archive.h"
 #include "archive/cp1251.h"
 #include "archive/file_util.h"
 
 namespace fs = std::filesystem;
 
+const char bench::kProgram[] = "archive_bench";
+
 namespace {
+
+using bench::ChildPeakRss;
+using bench::Die;
 
 constexpr std::size_t kMembers = 2000;
 constexpr std::size_t kMaxMember = 200 * 1024;
 constexpr std::size_t kBlock = 64 * 1024;
-
-[[noreturn]] void Die(const std::string& message) {
-    std::fprintf(stderr, "archive_bench: %s\n", message.c_str());
-    std::exit(1);
-}
-
-// Runs `work` in a forked child and returns its peak resident set in bytes.
-double ChildPeakRss(const std::function<void()>& work) {
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) Die("fork failed");
-    if (pid == 0) {
-        try {
-            work();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "archive_bench child: %s\n", e.what());
-            _exit(1);
-        }
-        _exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid) Die("wait4 failed");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Die("measured child failed");
-    return static_cast<double>(usage.ru_maxrss) * 1024;  // Linux reports KiB
-}
 
 std::uint64_t CopyRegion(const fs::path& from, std::uint64_t offset, std::uint64_t length, const fs::path& to,
                          std::vector<char>& block) {
@@ -90,16 +66,8 @@ public:
     fs::path Rewritten() const { return root_ / "rewritten.res"; }
     fs::path Extracted() const { return root_ / "extracted"; }
     fs::path Copies() const { return root_ / "copies"; }
-    ~Workspace() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
 private:
     Workspace() {
-        std::string pattern = (fs::temp_directory_path() / "archive_bench.XXXXXX").string();
-        if (!mkdtemp(pattern.data())) Die("cannot create a temporary folder");
-        root_ = pattern;
         // Generated in a child, so the members' bytes do not stay in this
         // process's heap.
         ChildPeakRss([this] {
@@ -120,7 +88,7 @@ private:
         fs::create_directory(Extracted());
         fs::create_directory(Copies());
     }
-    fs::path root_;
+    bench::TempFolder root_;
 };
 
 void SetCounters(benchmark::State& state, std::uint64_t bytes) {
@@ -239,8 +207,7 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if ((run.run_type == Run::RT_Iteration || median) && !run.error_occurred) {
+            if (bench::KeptRun(run)) {
                 times_[run.run_name.function_name] = run.GetAdjustedRealTime();
             }
         }
@@ -266,10 +233,6 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return bench::RunBenchmarks(argc, argv, reporter);
 }

@@ -17,52 +17,29 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "shell/conversion_run.h"
 #include "tests/support/idb_builder.h"
 #include "tests/support/sample_items.h"
 
 namespace fs = std::filesystem;
 
+const char bench::kProgram[] = "idb_bench";
+
 namespace {
+
+using bench::ChildPeakRss;
+using bench::CopyFile;
+using bench::Die;
 
 constexpr std::size_t kLargeBytes = 50u << 20;
 constexpr std::size_t kSmallBytes = kLargeBytes / 10;
 constexpr std::size_t kBlock = 64 * 1024;
-
-[[noreturn]] void Die(const std::string& message) {
-    std::fprintf(stderr, "idb_bench: %s\n", message.c_str());
-    std::exit(1);
-}
-
-// Runs `work` in a forked child and returns the child's peak resident set in
-// bytes. The child starts from the parent's (small) resident set, which is
-// why the read baseline is measured the same way.
-double ChildPeakRss(const std::function<void()>& work) {
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) Die("fork failed");
-    if (pid == 0) {
-        try {
-            work();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "idb_bench child: %s\n", e.what());
-            _exit(1);
-        }
-        _exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid) Die("wait4 failed");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Die("measured child failed");
-    return static_cast<double>(usage.ru_maxrss) * 1024;  // Linux reports KiB
-}
 
 // fread in 64 KiB blocks, the least any conversion has to do.
 std::size_t ReadWhole(const fs::path& path, std::vector<char>& block) {
@@ -71,20 +48,6 @@ std::size_t ReadWhole(const fs::path& path, std::vector<char>& block) {
     std::size_t total = 0;
     for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), file)) > 0;) total += got;
     std::fclose(file);
-    return total;
-}
-
-std::size_t CopyFile(const fs::path& from, const fs::path& to, std::vector<char>& block) {
-    std::FILE* in = std::fopen(from.c_str(), "rb");
-    std::FILE* out = std::fopen(to.c_str(), "wb");
-    if (!in || !out) Die("cannot copy " + from.string());
-    std::size_t total = 0;
-    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), in)) > 0;) {
-        if (std::fwrite(block.data(), 1, got, out) != got) Die("cannot write " + to.string());
-        total += got;
-    }
-    std::fclose(in);
-    if (std::fclose(out) != 0) Die("cannot write " + to.string());
     return total;
 }
 
@@ -101,16 +64,8 @@ public:
     fs::path Output(std::size_t bytes) const { return root_ / ("out-" + std::to_string(bytes)); }
     fs::path Copies() const { return root_ / "copies"; }
 
-    ~Workspace() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
 private:
     Workspace() {
-        std::string pattern = (fs::temp_directory_path() / "idb_bench.XXXXXX").string();
-        if (!mkdtemp(pattern.data())) Die("cannot create a temporary folder");
-        root_ = pattern;
         for (std::size_t bytes : {kLargeBytes, kSmallBytes}) {
             // Generated in a child: building needs several times the file's
             // size, which would otherwise stay in this process's heap.
@@ -121,7 +76,7 @@ private:
         fs::create_directory(Copies());
     }
 
-    fs::path root_;
+    bench::TempFolder root_;
 };
 
 // Runs a program to its end with the benchmark's environment and returns
@@ -254,11 +209,8 @@ public:
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        // With --benchmark_repetitions the median, reported after the
-        // repetitions, is the figure kept.
         for (const Run& run : runs) {
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if ((run.run_type == Run::RT_Iteration || median) && !run.error_occurred) {
+            if (bench::KeptRun(run)) {
                 const std::string name = run.run_name.function_name + "/" + run.run_name.args;
                 times_[name] = run.GetAdjustedRealTime();
                 // A child process's own time, else this process's.
@@ -309,10 +261,6 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return bench::RunBenchmarks(argc, argv, reporter);
 }

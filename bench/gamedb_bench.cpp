@@ -9,20 +9,17 @@
 //   build/bench/bench/gamedb_bench [--benchmark_repetitions=N] [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "gamedb/byte_io.h"
 #include "gamedb/folder.h"
 #include "gamedb/pack.h"
@@ -32,7 +29,13 @@
 
 namespace fs = std::filesystem;
 
+const char bench::kProgram[] = "gamedb_bench";
+
 namespace {
+
+using bench::ChildPeakRss;
+using bench::CopyFile;
+using bench::Die;
 
 // Bytes of each kind in the game's files; scaled by 110 they make ~54 MB.
 struct Share {
@@ -44,46 +47,6 @@ constexpr Share kShares[] = {{"units", 213542}, {"acks", 155928}, {"items", 7647
 constexpr int kLargeScale = 110;
 constexpr int kSmallScale = 11;
 constexpr std::size_t kBlock = 64 * 1024;
-
-[[noreturn]] void Die(const std::string& message) {
-    std::fprintf(stderr, "gamedb_bench: %s\n", message.c_str());
-    std::exit(1);
-}
-
-// Runs `work` in a forked child and returns the child's peak resident set in bytes.
-double ChildPeakRss(const std::function<void()>& work) {
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) Die("fork failed");
-    if (pid == 0) {
-        try {
-            work();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "gamedb_bench child: %s\n", e.what());
-            _exit(1);
-        }
-        _exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid) Die("wait4 failed");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Die("measured child failed");
-    return static_cast<double>(usage.ru_maxrss) * 1024;  // Linux reports KiB
-}
-
-std::uintmax_t CopyFile(const fs::path& from, const fs::path& to, std::vector<char>& block) {
-    std::FILE* in = std::fopen(from.c_str(), "rb");
-    std::FILE* out = std::fopen(to.c_str(), "wb");
-    if (!in || !out) Die("cannot copy " + from.string());
-    std::uintmax_t total = 0;
-    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), in)) > 0;) {
-        if (std::fwrite(block.data(), 1, got, out) != got) Die("cannot write " + to.string());
-        total += got;
-    }
-    std::fclose(in);
-    if (std::fclose(out) != 0) Die("cannot write " + to.string());
-    return total;
-}
 
 // In blocks: a whole-file read would leave the heap of this process, which
 // the forked children measured later start from, tens of MiB larger.
@@ -147,16 +110,8 @@ public:
     }
     const Set& For(int scale) const { return scale == kLargeScale ? large_ : small_; }
 
-    ~Workspace() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
 private:
     Workspace() {
-        std::string pattern = (fs::temp_directory_path() / "gamedb_bench.XXXXXX").string();
-        if (!mkdtemp(pattern.data())) Die("cannot create a temporary folder");
-        root_ = pattern;
         Make(large_, kLargeScale);
         Make(small_, kSmallScale);
         for (Set* set : {&large_, &small_}) {
@@ -195,7 +150,7 @@ private:
                 set.largestBlock = std::max(set.largestBlock, fs::file_size(entry.path()));
     }
 
-    fs::path root_;
+    bench::TempFolder root_;
     Set large_, small_;
 };
 
@@ -266,8 +221,7 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            if ((run.run_type == Run::RT_Iteration || median) && !run.error_occurred)
+            if (bench::KeptRun(run))
                 times_[run.run_name.function_name + "/" + run.run_name.args] = run.GetAdjustedRealTime();
         }
     }
@@ -296,10 +250,6 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    return bench::RunBenchmarks(argc, argv, reporter);
 }

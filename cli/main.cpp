@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/archive_input.h"
+#include "cli/utf8_args.h"
 #include "export/conversion_error.h"
 #include "export/idb_reader.h"
 #include "export/table_writer.h"
@@ -198,15 +199,7 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 #ifdef _WIN32
-// Wide arguments keep file names outside the ANSI code page intact.
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const std::u8string utf8 = std::filesystem::path(argv[i]).u8string();
-        args.emplace_back(utf8.begin(), utf8.end());
-    }
-    return Run(args);
-}
+int wmain(int argc, wchar_t** argv) { return Run(idb::Utf8Arguments(argc, argv)); }
 #else
-int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) { return Run(idb::Utf8Arguments(argc, argv)); }
 #endif

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "archive/cp1251.h"
 #include "gamedb/framing.h"
 
 namespace gamedb {
@@ -14,15 +15,6 @@ namespace gamedb {
 bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out);
 
 namespace {
-
-// Windows-1251 bytes 0x80..0xBF as Unicode; 0x98 has no character. 0xC0..0xFF
-// are U+0410..U+044F in order.
-constexpr std::array<char16_t, 64> kCp1251High = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
-    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0,      0x2122,
-    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
-    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
-    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
 
 // Per byte: its UTF-8 form, or an escape, precomputed once.
 struct ByteText {
@@ -56,7 +48,7 @@ constexpr std::array<ByteText, 256> MakeByteTexts() {
             t.text[0] = static_cast<char>(b);
             t.size = 1;
         } else {
-            const unsigned cp = b >= 0xC0 ? 0x410 + (b - 0xC0) : unsigned{kCp1251High[b - 0x80]};
+            const unsigned cp = resarc::Cp1251Char(static_cast<unsigned char>(b));
             if (cp < 0x800) {
                 t.text[0] = static_cast<char>(0xC0 | cp >> 6);
                 t.text[1] = static_cast<char>(0x80 | (cp & 0x3F));
@@ -74,13 +66,10 @@ constexpr std::array<ByteText, 256> MakeByteTexts() {
 
 constexpr std::array<ByteText, 256> kByteTexts = MakeByteTexts();
 
-// The Windows-1251 byte of a Unicode character; -1 when there is none.
+// The Windows-1251 byte of a Unicode character; -1 when there is none. Byte
+// 0x98 is written as its escape, so U+0098 is no character of a cell.
 int Cp1251Byte(std::uint32_t cp) {
-    if (cp < 0x80) return static_cast<int>(cp);
-    if (cp >= 0x410 && cp <= 0x44F) return static_cast<int>(cp - 0x410 + 0xC0);
-    for (std::size_t i = 0; i < 0x40; ++i)
-        if (kCp1251High[i] == cp) return static_cast<int>(0x80 + i);
-    return -1;
+    return cp == 0x98 ? -1 : resarc::Cp1251Byte(cp);
 }
 
 std::uint32_t LoadLe32(const std::uint8_t* p) {

@@ -2,10 +2,7 @@
 // statuses, messages, files.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 #include <filesystem>
 #include <string>
@@ -15,39 +12,19 @@
 #include "archive/file_util.h"
 #include "tests/support/gamedb_gen.h"
 #include "tests/support/idb_builder.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
+using idb::testing::Quote;
 using idb::testing::ReadFile;
 using idb::testing::TempDir;
 using idb::testing::WriteFile;
 
 namespace {
 
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-Result RunProgram(const TempDir& dir, const std::string& program, const std::string& args) {
-    const std::string command = "cd " + Quote(dir.path().string()) + " && " + Quote(program) + " " + args +
-                                " >.stdout 2>.stderr </dev/null";
-    const int status = std::system(command.c_str());
-    Result result;
-    if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    result.out = ReadFile(dir / ".stdout");
-    result.err = ReadFile(dir / ".stderr");
-    fs::remove(dir / ".stdout");
-    fs::remove(dir / ".stderr");
-    return result;
-}
+using Result = idb::testing::RunResult;
+using idb::testing::RunProgram;
 
 Result Gamedb(const TempDir& dir, const std::string& args) { return RunProgram(dir, GAMEDB_PATH, args); }
 

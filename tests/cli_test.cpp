@@ -15,10 +15,12 @@
 #include <system_error>
 
 #include "tests/support/idb_builder.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/sample_items.h"
 
 namespace fs = std::filesystem;
+using idb::testing::Quote;
 using idb::testing::ReadFile;
 using idb::testing::TempDir;
 using idb::testing::WriteFile;
@@ -29,37 +31,12 @@ const std::array<const char*, 6> kTables = {"Materials.txt",  "Weapons.txt",    
                                             "QuickItems.txt", "QuestItems.txt", "LootItems.txt"};
 
 
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
-    }
-    return quoted + "'";
-}
-std::string Quote(const fs::path& path) { return Quote(path.string()); }
-
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using Result = idb::testing::RunResult;
 
 // Runs idb2txt with `args` (already quoted) in `dir`, with `env` assignments
 // put before the command.
 Result RunCli(const TempDir& dir, const std::string& args, const std::string& env = "LC_ALL=C") {
-    const fs::path out = dir / ".stdout";
-    const fs::path err = dir / ".stderr";
-    const std::string command = "cd " + Quote(dir.path()) + " && " + env + " " + Quote(std::string(IDB2TXT_PATH)) +
-                                " " + args + " >" + Quote(out) + " 2>" + Quote(err) + " </dev/null";
-    const int status = std::system(command.c_str());
-    Result result;
-    if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    result.out = ReadFile(out);
-    result.err = ReadFile(err);
-    fs::remove(out);
-    fs::remove(err);
-    return result;
+    return idb::testing::RunProgram(dir, IDB2TXT_PATH, args, env);
 }
 
 fs::path SamplePath() { return fs::path(IDB_SOURCE_DIR) / "samples" / "Items.idb"; }

@@ -2,34 +2,21 @@
 // workflow: unpack, change one price, pack, compare.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "tests/support/gamedb_gen.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
 namespace gamedb {
 namespace {
 
 namespace fs = std::filesystem;
+using idb::testing::Quote;
 using idb::testing::TempDir;
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
 
 std::string Slurp(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -38,16 +25,9 @@ std::string Slurp(const fs::path& path) {
     return text.str();
 }
 
-Result Gamedb(const TempDir& dir, const std::string& args) {
-    const std::string command = "cd " + Quote(dir.path().string()) + " && " + Quote(GAMEDB_PATH) + " " + args +
-                                " >.stdout 2>.stderr </dev/null";
-    const int status = std::system(command.c_str());
-    Result result;
-    if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    result.out = Slurp(dir / ".stdout");
-    result.err = Slurp(dir / ".stderr");
-    return result;
-}
+using Result = idb::testing::RunResult;
+
+Result Gamedb(const TempDir& dir, const std::string& args) { return idb::testing::RunProgram(dir, GAMEDB_PATH, args); }
 
 testing::GenDatabase Items(std::uint64_t seed) {
     testing::GenOptions options;

@@ -1,48 +1,25 @@
 // The gamedb program as a user runs it: exit statuses, messages, files.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "tests/support/gamedb_gen.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
 namespace gamedb::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using idb::testing::Quote;
 using idb::testing::TempDir;
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-std::string Quote(const fs::path& path) { return Quote(path.string()); }
-
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
 
 std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-Result RunGamedb(const TempDir& dir, const std::string& args) {
-    const std::string command = "cd " + Quote(dir.path()) + " && " + Quote(std::string(GAMEDB_PATH)) + " " + args +
-                                " >.stdout 2>.stderr </dev/null";
-    const int status = std::system(command.c_str());
-    Result result;
-    if (status != -1 && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    result.out = Text(ReadBytes(dir / ".stdout"));
-    result.err = Text(ReadBytes(dir / ".stderr"));
-    fs::remove(dir / ".stdout");
-    fs::remove(dir / ".stderr");
-    return result;
-}
+using Result = idb::testing::RunResult;
+
+Result RunGamedb(const TempDir& dir, const std::string& args) { return idb::testing::RunProgram(dir, GAMEDB_PATH, args); }
 
 bool Contains(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
 

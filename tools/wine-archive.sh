@@ -10,12 +10,7 @@
 # Needs build/default (the Linux gamedb, idb2txt and make_gamedb). No display needed.
 set -euo pipefail
 
-if [[ $# -ne 1 ]]; then
-  echo "usage: $0 BUILD_DIR" >&2
-  exit 2
-fi
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "$1" && pwd)
+source "$(dirname "$0")/wine-env.sh"
 native=$root/build/default
 work=$build/wine-archive
 
@@ -29,15 +24,10 @@ for needed in "$build/gamedb.exe" "$build/idb2txt.exe" "$native/gamedb" "$native
 done
 
 rm -rf "$work"
-mkdir -p "$work/home"
-export WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export LC_ALL=C.UTF-8 HOME=$work/home   # plain C mangles Cyrillic arguments
-trap 'timeout 30 "$WINESERVER" -k 2>/dev/null || true' EXIT
 win() { timeout 60 "$WINE" "$build/$1" "${@:2}" </dev/null; }
 
+wine_prefix_up
 cd "$work"
-timeout 120 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true   # makes the prefix
 mkdir -p "Квесты"
 "$native/make_gamedb" items "Items.idb" 5
 "$native/make_gamedb" units "Квесты/Юниты.udb" 6

@@ -10,12 +10,7 @@
 # scripts, logs, the host's reports). Stops at the first failure.
 set -euo pipefail
 
-if [[ $# -ne 1 ]]; then
-  echo "usage: $0 BUILD_DIR" >&2
-  exit 2
-fi
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "$1" && pwd)
+source "$(dirname "$0")/wine-env.sh"
 host=$build/tests/e2e/dialog_host.exe
 driver=$build/tests/e2e/ui_driver.exe
 work=$build/e2e-dialogs
@@ -33,8 +28,6 @@ done
 for tool in Xvfb timeout; do
   command -v "$tool" >/dev/null || fail "missing $tool: run tools/install-deps.sh"
 done
-
-source "$root/tools/wine-env.sh"
 
 began=$(date +%s)
 rm -rf "$work"

@@ -12,12 +12,7 @@
 # scripts and logs) and BUILD_DIR/screenshots. Stops at the first failure.
 set -euo pipefail
 
-if [[ $# -ne 1 ]]; then
-  echo "usage: $0 BUILD_DIR" >&2
-  exit 2
-fi
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "$1" && pwd)
+source "$(dirname "$0")/wine-env.sh"
 program=$build/VevAzoverud.exe
 driver=$build/tests/e2e/ui_driver.exe
 native=$root/build/default
@@ -41,9 +36,6 @@ for tool in Xvfb import timeout; do
   command -v "$tool" >/dev/null || fail "missing $tool: run tools/install-deps.sh"
 done
 locale -a | grep -qix 'ru_RU.utf-\?8' || fail "the locale ru_RU.UTF-8 is not generated: run tools/install-deps.sh"
-
-# ---- Environment and helpers (winpath, begin, passed, drive, screenshot) ----
-source "$root/tools/wine-env.sh"
 
 began=$(date +%s)
 rm -rf "$work" "$shots"

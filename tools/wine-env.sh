@@ -1,22 +1,36 @@
-# Sourced by the end-to-end scripts under Wine (tools/wine-e2e.sh,
-# tools/wine-e2e-dialogs.sh): the environment, a private Xvfb and a fresh
-# prefix torn down on exit, and the helpers every scenario uses.
+# Sourced first by the scripts that run the Windows build under Wine
+# (tools/wine-e2e.sh, tools/wine-e2e-dialogs.sh, tools/wine-gamedb.sh,
+# tools/wine-archive.sh): the one argument, the environment, a fresh prefix
+# and (for the windows) a private Xvfb, torn down on exit, and the helpers
+# every scenario uses.
 #
-# Before sourcing, the script sets: work (a folder of its own: prefix, logs,
-# driver scripts), shots (screenshots), driver (ui_driver.exe), driver_limit
-# (seconds for one driver run), and defines fail MESSAGE. Then it calls
-# wine_env_up once its folders exist.
+# Sets root (the source tree) and build (the argument). After sourcing, the
+# script sets work (a folder of its own: prefix, home, logs) and defines fail
+# MESSAGE; the end-to-end scripts also set shots (screenshots), driver
+# (ui_driver.exe) and driver_limit (seconds for one driver run). Then, once
+# its folders exist, it calls wine_env_up (display and prefix) or
+# wine_prefix_up (prefix only).
+
+if [[ $# -ne 1 ]]; then
+  echo "usage: $0 BUILD_DIR" >&2
+  exit 2
+fi
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$1" && pwd)
 
 # /usr/bin/wine would pick the 32-bit loader, which cannot run on these machines.
 export WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64
 export WINESERVER=/usr/lib/wine/wineserver
-export WINEPREFIX=$work/prefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko install prompts
 export LC_ALL=C.UTF-8                       # plain C mangles Cyrillic arguments
+
 # The prefix links its Desktop and Documents to $HOME: keep them inside the
 # work folder, so that a stray write shows up there instead of in a home.
-export HOME=$work/home
+wine_env_folders() {
+  export WINEPREFIX=$work/prefix HOME=$work/home
+  mkdir -p "$HOME"
+}
 
 xvfb_pid=
 server_up=
@@ -35,7 +49,7 @@ trap 'exit 130' INT TERM
 wine_env_up() {
   local began_up
   began_up=$(date +%s)
-  mkdir -p "$HOME"
+  wine_env_folders
   echo "--- setting up Xvfb and a fresh Wine prefix"
   # -displayfd: Xvfb picks a free display itself, so parallel runs cannot collide.
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
@@ -61,6 +75,13 @@ wine_env_up() {
   # Debian's wine64 does not find its own fonts.
   cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
   echo "    display $DISPLAY, prefix ready in $(($(date +%s) - began_up)) s"
+}
+
+# Without a display: the prefix, made by a first process that does nothing.
+wine_prefix_up() {
+  wine_env_folders
+  server_up=1
+  timeout 120 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 # ---- Helpers ---------------------------------------------------------------------

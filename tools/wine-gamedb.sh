@@ -8,12 +8,7 @@
 # Needs build/default (the Linux gamedb and make_gamedb). No display needed.
 set -euo pipefail
 
-if [[ $# -ne 1 ]]; then
-  echo "usage: $0 BUILD_DIR" >&2
-  exit 2
-fi
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "$1" && pwd)
+source "$(dirname "$0")/wine-env.sh"
 program=$build/gamedb.exe
 native=$root/build/default
 work=$build/wine-gamedb
@@ -28,14 +23,8 @@ for needed in "$program" "$native/gamedb" "$native/make_gamedb"; do
 done
 
 rm -rf "$work"
-mkdir -p "$work/home"
-export WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export LC_ALL=C.UTF-8 HOME=$work/home   # plain C mangles Cyrillic arguments
-trap 'timeout 30 "$WINESERVER" -k 2>/dev/null || true' EXIT
-
+wine_prefix_up
 cd "$work"
-timeout 120 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true   # makes the prefix
 for kind in items levers perks prints spells units quests acks; do
   db="База $kind.bin"
   "$native/make_gamedb" "$kind" "$db" 7

@@ -2,13 +2,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/gamedb/commands.h"
+#include "cli/utf8_args.h"
 #include "gamedb/database.h"
 #include "gamedb/error.h"
 
@@ -127,15 +127,7 @@ void Report(const std::string& message) {
 }  // namespace gamedb::cli
 
 #ifdef _WIN32
-// Wide arguments keep file names outside the ANSI code page intact.
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const std::u8string utf8 = std::filesystem::path(argv[i]).u8string();
-        args.emplace_back(utf8.begin(), utf8.end());
-    }
-    return gamedb::cli::Run(args);
-}
+int wmain(int argc, wchar_t** argv) { return gamedb::cli::Run(idb::Utf8Arguments(argc, argv)); }
 #else
-int main(int argc, char** argv) { return gamedb::cli::Run(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) { return gamedb::cli::Run(idb::Utf8Arguments(argc, argv)); }
 #endif
