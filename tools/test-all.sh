@@ -22,66 +22,39 @@ cmake --preset sanitize
 cmake --build --preset sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset sanitize -j "$jobs"
 
-step "fuzzing the whole conversion for 60 s (clang, libFuzzer + ASan + UBSan)"
-cmake --preset fuzz
-cmake --build --preset fuzz -j "$jobs"
-# Corpus, tables and crash files go to a throw-away folder, on tmpfs when
-# there is one: every run writes six tables.
-fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
-fuzzer=$PWD/build/fuzz/fuzz/convert_fuzzer
-build/fuzz/fuzz/make_seeds "$fuzz_dir/corpus"
-cp samples/Items.idb "$fuzz_dir/corpus/"
-# A crash, leak, timeout or the memory limit ends the run with a non-zero status.
-if ! (cd "$fuzz_dir" && TMPDIR="$fuzz_dir" "$fuzzer" -max_total_time=60 -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$fuzz_dir/" corpus >fuzz.log 2>&1); then
-  tail -n 60 "$fuzz_dir/fuzz.log"
-  echo "fuzzing found a failure; the log and the input are in $fuzz_dir" >&2
-  exit 1
-fi
-grep -E '^(Done|stat::peak_rss_mb)' "$fuzz_dir/fuzz.log"
-rm -rf "$fuzz_dir"
-
-step "fuzzing the game-database library for 2 x 30 s (unpack from bytes, pack from tables)"
-gamedb_fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
-gamedb_fuzzers=$PWD/build/fuzz/fuzz
-"$gamedb_fuzzers/make_gamedb_seeds" "$gamedb_fuzz_dir/unpack" "$gamedb_fuzz_dir/pack"
-for target in unpack pack; do
-  if ! (cd "$gamedb_fuzz_dir" && "$gamedb_fuzzers/gamedb_${target}_fuzzer" -max_total_time=30 -timeout=10 \
-          -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$gamedb_fuzz_dir/$target-" "$target" \
-          >"$target.log" 2>&1); then
-    tail -n 60 "$gamedb_fuzz_dir/$target.log"
-    echo "fuzzing gamedb $target found a failure; the log and the input are in $gamedb_fuzz_dir" >&2
+# run_fuzzer NAME SECONDS FUZZER CORPUS...: a libFuzzer run in a throw-away
+# folder (on tmpfs when there is one); a crash, leak, timeout or the memory
+# limit fails the script and keeps the log and the input.
+run_fuzzer() {
+  local name=$1 seconds=$2 fuzzer=$3 dir=$4
+  shift 4
+  if ! (cd "$dir" && TMPDIR="$dir" "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+          -print_final_stats=1 -artifact_prefix="$dir/$name-" "$@" >"$name.log" 2>&1); then
+    tail -n 60 "$dir/$name.log"
+    echo "fuzzing $name found a failure; the log and the input are in $dir" >&2
     exit 1
   fi
-  grep -E '^(Done|stat::peak_rss_mb)' "$gamedb_fuzz_dir/$target.log"
-done
-rm -rf "$gamedb_fuzz_dir"
+  grep -E '^(Done|stat::peak_rss_mb)' "$dir/$name.log"
+}
 
-step "fuzzing gamedb check and diff for 20 s"
-check_fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
-check_fuzzer=$PWD/build/fuzz/fuzz/gamedb_check_fuzzer
-build/fuzz/fuzz/make_gamedb_seeds "$check_fuzz_dir/corpus" "$check_fuzz_dir/unused"
-if ! (cd "$check_fuzz_dir" && "$check_fuzzer" -max_total_time=20 -timeout=10 \
-        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$check_fuzz_dir/" corpus >check.log 2>&1); then
-  tail -n 60 "$check_fuzz_dir/check.log"
-  echo "fuzzing gamedb check found a failure; the log and the input are in $check_fuzz_dir" >&2
-  exit 1
-fi
-grep -E '^(Done|stat::peak_rss_mb)' "$check_fuzz_dir/check.log"
-rm -rf "$check_fuzz_dir"
-
-step "fuzzing the archive reader for 30 s (clang, libFuzzer + ASan + UBSan)"
-archive_fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
-build/fuzz/fuzz/archive_seeds "$archive_fuzz_dir/corpus"
-archive_fuzzer=$PWD/build/fuzz/fuzz/archive_fuzzer
-if ! (cd "$archive_fuzz_dir" && "$archive_fuzzer" -max_total_time=30 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-        -artifact_prefix="$archive_fuzz_dir/" corpus >fuzz.log 2>&1); then
-  tail -n 60 "$archive_fuzz_dir/fuzz.log"
-  echo "fuzzing the archive reader found a failure; the log and the input are in $archive_fuzz_dir" >&2
-  exit 1
-fi
-grep -E '^(Done|stat::peak_rss_mb)' "$archive_fuzz_dir/fuzz.log"
-rm -rf "$archive_fuzz_dir"
+step "fuzzing (clang, libFuzzer + ASan + UBSan): conversion 60 s, gamedb unpack, pack and archive reader 30 s each, gamedb check 20 s"
+cmake --preset fuzz
+cmake --build --preset fuzz -j "$jobs"
+fuzzers=$PWD/build/fuzz/fuzz
+fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
+"$fuzzers/make_seeds" "$fuzz_dir/convert"
+cp samples/Items.idb "$fuzz_dir/convert/"
+"$fuzzers/make_gamedb_seeds" "$fuzz_dir/unpack" "$fuzz_dir/pack"
+"$fuzzers/archive_seeds" "$fuzz_dir/archive"
+# Every conversion run writes six tables into the current folder: the throw-away one.
+run_fuzzer convert 60 "$fuzzers/convert_fuzzer" "$fuzz_dir" convert
+run_fuzzer unpack 30 "$fuzzers/gamedb_unpack_fuzzer" "$fuzz_dir" unpack
+run_fuzzer pack 30 "$fuzzers/gamedb_pack_fuzzer" "$fuzz_dir" pack
+# check reads what unpack reads: it starts from a copy of the unpack seeds.
+mkdir -p "$fuzz_dir/check" && cp "$fuzz_dir"/unpack/* "$fuzz_dir/check/"
+run_fuzzer check 20 "$fuzzers/gamedb_check_fuzzer" "$fuzz_dir" check
+run_fuzzer archive 30 "$fuzzers/archive_fuzzer" "$fuzz_dir" archive
+rm -rf "$fuzz_dir"
 
 step "Windows builds (MinGW-w64, -Werror)"
 for preset in mingw-i686 mingw-x86_64; do
