@@ -382,9 +382,8 @@ std::string Archive::Read(const Entry& entry) const {
 }
 
 void Archive::Extract(const Entry& entry, const std::filesystem::path& target) const {
-    std::error_code error;
     // Replacing the archive would change what the later reads see.
-    if (!path_.empty() && std::filesystem::equivalent(path_, target, error)) {
+    if (!path_.empty() && idb::SameFile(path_, target)) {
         Fail(displayName_, "the " + EntryLabel(entry) + " would be written over the archive itself");
     }
     TempOutput output(target);

@@ -1,5 +1,7 @@
 // Owned C stdio streams opened by std::filesystem::path, so that file names
-// outside the ANSI code page work on Windows too.
+// outside the ANSI code page work on Windows too, and the other file
+// operations the libraries share. The per-system halves live in
+// file_io_posix.cpp and file_io_win.cpp.
 #pragma once
 
 #include <cstdio>
@@ -32,5 +34,11 @@ private:
 ScopedFile OpenForRead(const std::filesystem::path& path, std::error_code& error);
 // Creates or replaces a file for writing raw bytes.
 ScopedFile OpenForWrite(const std::filesystem::path& path, std::error_code& error);
+
+// Whether two paths name one file, judged by the file system's identity of
+// the file (device and inode, or volume serial and file index), not by name:
+// hard links, symbolic links and other spellings of a path are caught too.
+// False when either path does not name an existing file or cannot be examined.
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) noexcept;
 
 }  // namespace idb

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "export/file_io.h"
 #include "gamedb/error.h"
 
 namespace gamedb {
@@ -53,11 +54,6 @@ private:
     MemorySource source_;
 };
 
-bool SameFile(const fs::path& a, const fs::path& b) {
-    std::error_code error;
-    return fs::exists(a, error) && fs::exists(b, error) && fs::equivalent(a, b, error);
-}
-
 }  // namespace
 
 std::unique_ptr<TextOutput> MemoryFolder::Create(const std::string& name) {
@@ -94,7 +90,7 @@ std::unique_ptr<TextOutput> DiskOutputFolder::Create(const std::string& name) {
     }
     const fs::path final = dir_ / PathFromUtf8(name);
     for (const fs::path& input : protected_)
-        if (SameFile(final, input)) Fail(final, "refusing to replace the input with an output");
+        if (idb::SameFile(final, input)) Fail(final, "refusing to replace the input with an output");
     fs::path temporary = final;
     temporary += ".partial";
     auto output = std::make_unique<DiskOutput>(temporary);

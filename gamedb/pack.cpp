@@ -7,6 +7,7 @@
 #include <set>
 #include <system_error>
 
+#include "export/file_io.h"
 #include "gamedb/cells.h"
 #include "gamedb/error.h"
 #include "gamedb/framing.h"
@@ -474,7 +475,7 @@ PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
         if (!manifest.trailerFile.empty()) inputs.push_back(manifest.trailerFile);
         for (const std::string& name : inputs) {
             const fs::path input = dir / PathFromUtf8(name);
-            if (fs::exists(input, error) && fs::equivalent(input, target, error)) {
+            if (idb::SameFile(input, target)) {
                 Place place;
                 place.file = QuotedPath(target);
                 throw Error(place, "refusing to write the database over one of its own tables");

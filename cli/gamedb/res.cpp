@@ -130,8 +130,7 @@ int Change(const Invocation& invocation) {
             if (invocation.operands.size() != 3) throw UsageError("res " + verb + " takes one FILE");
             const std::string name = invocation.as.empty() ? NameForFile(operand) : MemberName(invocation.as);
             resarc::Member member = resarc::MemberFromFile(PathFromUtf8(operand), name);
-            std::error_code error;
-            if (fs::equivalent(PathFromUtf8(operand), archivePath, error)) {
+            if (idb::SameFile(PathFromUtf8(operand), archivePath)) {
                 throw UsageError("refusing to put the archive " + Quoted(label) + " into itself");
             }
             if (verb == "add") resarc::AddMember(members, std::move(member), label);

@@ -1,4 +1,4 @@
-#include "shell/same_file.h"
+#include "export/file_io.h"
 
 #include <system_error>
 

@@ -1,0 +1,46 @@
+// The file operations the three libraries share: identity, 64-bit
+// positions, and replacing a file through a temporary beside it.
+#include "export/file_io.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "tests/support/idb_builder.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using idb::testing::ReadFile;
+using idb::testing::TempDir;
+using idb::testing::WriteFile;
+
+namespace {
+
+TEST(SameFileTest, JudgesByIdentityNotByName) {
+    struct Case {
+        const char* name;
+        std::function<fs::path(const TempDir&)> other;  // the path compared with "a"
+        bool same;
+    };
+    const Case cases[] = {
+        {"one path twice", [](const TempDir& dir) { return dir / "a"; }, true},
+        {"another spelling", [](const TempDir& dir) { return dir / "sub" / ".." / "a"; }, true},
+        {"hard link", [](const TempDir& dir) { fs::create_hard_link(dir / "a", dir / "hard"); return dir / "hard"; }, true},
+        {"symbolic link", [](const TempDir& dir) { fs::create_symlink(dir / "a", dir / "soft"); return dir / "soft"; }, true},
+        {"copy with equal bytes", [](const TempDir& dir) { WriteFile(dir / "b", "same"); return dir / "b"; }, false},
+        {"missing file", [](const TempDir& dir) { return dir / "missing"; }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir("idb-same-file");
+        WriteFile(dir / "a", "same");
+        fs::create_directories(dir / "sub");
+        const fs::path other = c.other(dir);
+        EXPECT_EQ(idb::SameFile(dir / "a", other), c.same);
+        EXPECT_EQ(idb::SameFile(other, dir / "a"), c.same);
+    }
+}
+
+}  // namespace
