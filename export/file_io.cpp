@@ -47,4 +47,21 @@ ScopedFile OpenForWrite(const std::filesystem::path& path, std::error_code& erro
     return Open(path, true, error);
 }
 
+// The C runtime's fseek takes a long, 32 bits on Windows even in 64-bit builds.
+bool SeekFile(std::FILE* file, std::uint64_t offset) {
+#ifdef _WIN32
+    return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
+bool SeekFileEnd(std::FILE* file) {
+#ifdef _WIN32
+    return _fseeki64(file, 0, SEEK_END) == 0;
+#else
+    return fseeko(file, 0, SEEK_END) == 0;
+#endif
+}
+
 }  // namespace idb

@@ -4,6 +4,7 @@
 // file_io_posix.cpp and file_io_win.cpp.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -34,6 +35,12 @@ private:
 ScopedFile OpenForRead(const std::filesystem::path& path, std::error_code& error);
 // Creates or replaces a file for writing raw bytes.
 ScopedFile OpenForWrite(const std::filesystem::path& path, std::error_code& error);
+
+// Moves to `offset` from the start, past 2 GiB too on every C runtime;
+// false on failure.
+bool SeekFile(std::FILE* file, std::uint64_t offset);
+// Moves to the end; false on failure.
+bool SeekFileEnd(std::FILE* file);
 
 // Whether two paths name one file, judged by the file system's identity of
 // the file (device and inode, or volume serial and file index), not by name:

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -41,6 +43,28 @@ TEST(SameFileTest, JudgesByIdentityNotByName) {
         EXPECT_EQ(idb::SameFile(dir / "a", other), c.same);
         EXPECT_EQ(idb::SameFile(other, dir / "a"), c.same);
     }
+}
+
+// Offsets past 4 GiB keep their high bits: a truncated position would land
+// back near the start. Reading a file that large is not needed, since a
+// read stream may be positioned past its end.
+TEST(SeekFileTest, ReachesOffsetsPastFourGibibytes) {
+    TempDir dir("idb-seek");
+    WriteFile(dir / "small", "0123456789");
+    std::error_code error;
+    idb::ScopedFile file = idb::OpenForRead(dir / "small", error);
+    ASSERT_TRUE(file) << error.message();
+
+    for (const std::uint64_t offset : {std::uint64_t{3}, std::uint64_t{0x80000001}, std::uint64_t{0x140000007}}) {
+        SCOPED_TRACE(offset);
+        ASSERT_TRUE(idb::SeekFile(file.Get(), offset));
+        EXPECT_EQ(static_cast<std::uint64_t>(ftello(file.Get())), offset);
+    }
+    ASSERT_TRUE(idb::SeekFile(file.Get(), 7));
+    EXPECT_EQ(std::fgetc(file.Get()), '7');
+    ASSERT_TRUE(idb::SeekFileEnd(file.Get()));
+    EXPECT_EQ(ftello(file.Get()), 10);
+    EXPECT_EQ(std::fgetc(file.Get()), EOF);
 }
 
 }  // namespace
