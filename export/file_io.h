@@ -42,6 +42,14 @@ bool SeekFile(std::FILE* file, std::uint64_t offset);
 // Moves to the end; false on failure.
 bool SeekFileEnd(std::FILE* file);
 
+// A name for a temporary file beside `target`, in its folder so that the
+// replacement below is one rename. It differs between calls and, by a part
+// drawn once per run, between two runs writing the same target.
+std::filesystem::path TemporaryBeside(const std::filesystem::path& target);
+// Replaces `target` (if any) by `temporary` in one step: readers see the old
+// file or the new one. Returns the system's error, empty on success.
+std::error_code ReplaceByTemporary(const std::filesystem::path& temporary, const std::filesystem::path& target);
+
 // Whether two paths name one file, judged by the file system's identity of
 // the file (device and inode, or volume serial and file index), not by name:
 // hard links, symbolic links and other spellings of a path are caught too.

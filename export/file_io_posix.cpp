@@ -11,4 +11,11 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) no
     return same && !error;
 }
 
+// rename() replaces an existing target atomically.
+std::error_code ReplaceByTemporary(const std::filesystem::path& temporary, const std::filesystem::path& target) {
+    std::error_code error;
+    std::filesystem::rename(temporary, target, error);
+    return error;
+}
+
 }  // namespace idb

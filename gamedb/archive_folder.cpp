@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <random>
 #include <system_error>
 
 #include "archive/archive.h"
@@ -163,9 +162,7 @@ public:
         }
     }
     fs::path Next() {
-        std::random_device random;
-        fs::path path = beside_;
-        path += ".member" + std::to_string(paths_.size()) + "-" + std::to_string(random() % 1000000) + ".tmp";
+        fs::path path = idb::TemporaryBeside(beside_);
         paths_.push_back(path);
         return path;
     }

@@ -91,8 +91,7 @@ std::unique_ptr<TextOutput> DiskOutputFolder::Create(const std::string& name) {
     const fs::path final = dir_ / PathFromUtf8(name);
     for (const fs::path& input : protected_)
         if (idb::SameFile(final, input)) Fail(final, "refusing to replace the input with an output");
-    fs::path temporary = final;
-    temporary += ".partial";
+    const fs::path temporary = idb::TemporaryBeside(final);
     auto output = std::make_unique<DiskOutput>(temporary);
     pending_.emplace_back(temporary, final);
     return output;
@@ -110,6 +109,19 @@ void DiskOutputFolder::Commit() {
     for (const auto& [temporary, final] : pending_) MoveOver(temporary, final);
     pending_.clear();
     committed_ = true;
+}
+
+void MoveOver(const fs::path& source, const fs::path& target) {
+    const std::error_code error = idb::ReplaceByTemporary(source, target);
+    if (!error) return;
+#ifdef _WIN32
+    const std::string reason = "system error " + std::to_string(error.value());
+#else
+    const std::string reason = error.message();
+#endif
+    Place place;
+    place.file = QuotedPath(target);
+    throw Error(place, "cannot replace it with " + QuotedPath(source) + ": " + reason);
 }
 
 std::unique_ptr<ByteSource> DiskInputFolder::Open(const std::string& name) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <random>
 #include <set>
 #include <system_error>
 
@@ -483,12 +482,7 @@ PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
         }
     }
     // The temporary file sits beside the target so that the rename is one step.
-    std::random_device random;
-    fs::path temporary;
-    do {
-        temporary = target;
-        temporary += ".tmp" + std::to_string(random() % 1000000);
-    } while (fs::exists(temporary, error));
+    const fs::path temporary = idb::TemporaryBeside(target);
     try {
         FileSink sink(temporary);
         PackSummary summary = Pack(in, sink);

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
+#include <system_error>
 
 #include "tests/support/idb_builder.h"
 #include "tests/support/temp_dir.h"
@@ -65,6 +67,61 @@ TEST(SeekFileTest, ReachesOffsetsPastFourGibibytes) {
     ASSERT_TRUE(idb::SeekFileEnd(file.Get()));
     EXPECT_EQ(ftello(file.Get()), 10);
     EXPECT_EQ(std::fgetc(file.Get()), EOF);
+}
+
+TEST(TemporaryBesideTest, NamesAFreshFileInTheTargetsFolder) {
+    TempDir dir("idb-temporary");
+    const fs::path target = dir / "Items.idb";
+    std::set<fs::path> seen;
+    for (int i = 0; i < 100; ++i) {
+        const fs::path temporary = idb::TemporaryBeside(target);
+        SCOPED_TRACE(temporary.string());
+        EXPECT_EQ(temporary.parent_path(), target.parent_path());
+        EXPECT_EQ(temporary.filename().string().rfind("Items.idb.", 0), 0u);
+        EXPECT_EQ(temporary.extension(), ".tmp");
+        EXPECT_FALSE(fs::exists(temporary));
+        EXPECT_TRUE(seen.insert(temporary).second) << "named twice";
+    }
+}
+
+TEST(ReplaceByTemporaryTest, ReplacesInOneStepOrLeavesBothAlone) {
+    struct Case {
+        const char* name;
+        bool targetExists;
+        bool temporaryExists;
+        bool targetIsFolder;
+        bool succeeds;
+    };
+    const Case cases[] = {
+        {"over an old file", true, true, false, true},
+        {"where there was none", false, true, false, true},
+        {"temporary missing", true, false, false, false},
+        {"target is a folder with files", false, true, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir("idb-replace");
+        const fs::path target = dir / "table.txt";
+        const fs::path temporary = idb::TemporaryBeside(target);
+        if (c.targetExists) WriteFile(target, "old");
+        if (c.targetIsFolder) {
+            fs::create_directories(target);
+            WriteFile(target / "inside", "kept");
+        }
+        if (c.temporaryExists) WriteFile(temporary, "new");
+
+        const std::error_code error = idb::ReplaceByTemporary(temporary, target);
+        EXPECT_EQ(!error, c.succeeds) << error.message();
+        if (c.succeeds) {
+            EXPECT_EQ(ReadFile(target), "new");
+            EXPECT_FALSE(fs::exists(temporary));
+        } else if (c.targetIsFolder) {
+            EXPECT_EQ(ReadFile(target / "inside"), "kept");
+            EXPECT_EQ(ReadFile(temporary), "new");
+        } else {
+            EXPECT_EQ(ReadFile(target), "old");
+        }
+    }
 }
 
 }  // namespace

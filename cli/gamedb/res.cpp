@@ -10,6 +10,7 @@
 #include "archive/cp1251.h"
 #include "archive/file_util.h"
 #include "cli/gamedb/commands.h"
+#include "export/file_io.h"
 #include "gamedb/archive_folder.h"
 #include "gamedb/byte_io.h"
 #include "gamedb/database.h"
@@ -187,8 +188,7 @@ int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument
     std::vector<resarc::Member> members = resarc::Archive::Open(archivePath).Members();
     // The database is packed beside the archive first; a bad table stops
     // the run before the archive is touched.
-    fs::path packed = archivePath;
-    packed += ".member.tmp";
+    const fs::path packed = idb::TemporaryBeside(archivePath);
     struct RemoveOnExit {
         fs::path path;
         ~RemoveOnExit() {
