@@ -82,7 +82,7 @@ void StreamRegion(const FileRegion& region, const std::string& what,
     std::error_code error;
     idb::ScopedFile file = idb::OpenForRead(region.path, error);
     if (!file) throw ArchiveError("cannot open \"" + PathToUtf8(region.path) + "\": " + error.message());
-    if (!SeekTo(file.Get(), region.offset)) {
+    if (!idb::SeekFile(file.Get(), region.offset)) {
         throw ArchiveError("cannot read \"" + PathToUtf8(region.path) + "\" at offset " +
                            std::to_string(region.offset) + ": " + LastErrorText());
     }
@@ -171,7 +171,7 @@ Archive Archive::Open(const std::filesystem::path& path) {
     const auto readAt = [&](std::uint64_t offset, std::uint32_t length) {
         std::string bytes(length, '\0');
         errno = 0;
-        if (!SeekTo(file.Get(), offset) || std::fread(bytes.data(), 1, length, file.Get()) != length) {
+        if (!idb::SeekFile(file.Get(), offset) || std::fread(bytes.data(), 1, length, file.Get()) != length) {
             Fail(archive.displayName_, "cannot read " + std::to_string(length) + " bytes at offset " +
                                            std::to_string(offset) + ": " +
                                            (std::ferror(file.Get()) ? LastErrorText() : "the file ends early"));
@@ -382,9 +382,8 @@ std::string Archive::Read(const Entry& entry) const {
 }
 
 void Archive::Extract(const Entry& entry, const std::filesystem::path& target) const {
-    std::error_code error;
     // Replacing the archive would change what the later reads see.
-    if (!path_.empty() && std::filesystem::equivalent(path_, target, error)) {
+    if (!path_.empty() && idb::SameFile(path_, target)) {
         Fail(displayName_, "the " + EntryLabel(entry) + " would be written over the archive itself");
     }
     TempOutput output(target);

@@ -1,8 +1,6 @@
 #include "archive/file_util.h"
 
-#include <atomic>
 #include <cerrno>
-#include <random>
 #include <system_error>
 
 #include "archive/archive.h"
@@ -18,27 +16,12 @@ std::string PathToUtf8(const std::filesystem::path& path) {
     return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
-bool SeekTo(std::FILE* file, std::uint64_t offset) {
-#ifdef _WIN32
-    return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
-#else
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
-
 std::string LastErrorText() {
     return std::generic_category().message(errno ? errno : EIO);
 }
 
 TempOutput::TempOutput(std::filesystem::path target) : target_(std::move(target)) {
-    // A random part keeps two runs on the same target apart; drawn once,
-    // since the system's random source costs a file read per call.
-    static const unsigned runPart = std::random_device()();
-    static std::atomic<unsigned> counter{0};
-    char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".%08x-%u.tmp", runPart, counter++);
-    temp_ = target_;
-    temp_ += suffix;
+    temp_ = idb::TemporaryBeside(target_);
     std::error_code error;
     file_ = idb::OpenForWrite(temp_, error);
     if (!file_) {
@@ -67,8 +50,7 @@ void TempOutput::Commit() {
     if (!file_.Close()) {
         throw ArchiveError("cannot write \"" + PathToUtf8(temp_) + "\": " + LastErrorText());
     }
-    std::error_code error;
-    std::filesystem::rename(temp_, target_, error);
+    const std::error_code error = idb::ReplaceByTemporary(temp_, target_);
     if (error) {
         throw ArchiveError("cannot replace \"" + PathToUtf8(target_) + "\" by \"" + PathToUtf8(temp_) +
                            "\": " + error.message());

@@ -15,9 +15,6 @@ namespace resarc {
 std::filesystem::path PathFromUtf8(std::string_view utf8);
 std::string PathToUtf8(const std::filesystem::path& path);
 
-// Positions past 2 GiB work on 32-bit Windows too. False on failure.
-bool SeekTo(std::FILE* file, std::uint64_t offset);
-
 // The system's reason for the last failed C library call.
 std::string LastErrorText();
 

@@ -43,7 +43,7 @@ std::uint64_t CopyRegion(const fs::path& from, std::uint64_t offset, std::uint64
                          std::vector<char>& block) {
     std::FILE* in = std::fopen(from.c_str(), "rb");
     std::FILE* out = std::fopen(to.c_str(), "wb");
-    if (!in || !out || !resarc::SeekTo(in, offset)) Die("cannot copy " + from.string());
+    if (!in || !out || !idb::SeekFile(in, offset)) Die("cannot copy " + from.string());
     std::uint64_t left = length;
     while (left > 0) {
         const std::size_t want = left < block.size() ? static_cast<std::size_t>(left) : block.size();
@@ -129,7 +129,7 @@ void BM_ReadTable(benchmark::State& state) {
         std::FILE* in = std::fopen(path.c_str(), "rb");
         if (!in) Die("cannot open");
         std::size_t total = std::fread(block.data(), 1, 16, in);
-        resarc::SeekTo(in, tableOffset);
+        idb::SeekFile(in, tableOffset);
         for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), in)) > 0;) total += got;
         std::fclose(in);
         benchmark::DoNotOptimize(total);

@@ -1,7 +1,10 @@
 // Owned C stdio streams opened by std::filesystem::path, so that file names
-// outside the ANSI code page work on Windows too.
+// outside the ANSI code page work on Windows too, and the other file
+// operations the libraries share. The per-system halves live in
+// file_io_posix.cpp and file_io_win.cpp.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -32,5 +35,25 @@ private:
 ScopedFile OpenForRead(const std::filesystem::path& path, std::error_code& error);
 // Creates or replaces a file for writing raw bytes.
 ScopedFile OpenForWrite(const std::filesystem::path& path, std::error_code& error);
+
+// Moves to `offset` from the start, past 2 GiB too on every C runtime;
+// false on failure.
+bool SeekFile(std::FILE* file, std::uint64_t offset);
+// Moves to the end; false on failure.
+bool SeekFileEnd(std::FILE* file);
+
+// A name for a temporary file beside `target`, in its folder so that the
+// replacement below is one rename. It differs between calls and, by a part
+// drawn once per run, between two runs writing the same target.
+std::filesystem::path TemporaryBeside(const std::filesystem::path& target);
+// Replaces `target` (if any) by `temporary` in one step: readers see the old
+// file or the new one. Returns the system's error, empty on success.
+std::error_code ReplaceByTemporary(const std::filesystem::path& temporary, const std::filesystem::path& target);
+
+// Whether two paths name one file, judged by the file system's identity of
+// the file (device and inode, or volume serial and file index), not by name:
+// hard links, symbolic links and other spellings of a path are caught too.
+// False when either path does not name an existing file or cannot be examined.
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) noexcept;
 
 }  // namespace idb

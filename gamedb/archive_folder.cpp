@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <random>
 #include <system_error>
 
 #include "archive/archive.h"
@@ -163,9 +162,7 @@ public:
         }
     }
     fs::path Next() {
-        std::random_device random;
-        fs::path path = beside_;
-        path += ".member" + std::to_string(paths_.size()) + "-" + std::to_string(random() % 1000000) + ".tmp";
+        fs::path path = idb::TemporaryBeside(beside_);
         paths_.push_back(path);
         return path;
     }
@@ -225,7 +222,7 @@ ArchiveFolderSummary PackArchive(const fs::path& dir, const fs::path& target) {
     const fs::path sourcePath = PathFromUtf8(manifest.archive);
     std::error_code error;
     if (fs::is_directory(target, error)) Fail(target, "is a folder; expected the archive file to write");
-    if (fs::exists(target, error) && fs::equivalent(dir / PathFromUtf8(kArchiveManifestName), target, error)) {
+    if (idb::SameFile(dir / PathFromUtf8(kArchiveManifestName), target)) {
         Fail(target, "refusing to write the archive over the folder's own record");
     }
     try {
@@ -239,7 +236,7 @@ ArchiveFolderSummary PackArchive(const fs::path& dir, const fs::path& target) {
             const fs::path path = dir / MemberPath(sourcePath, entry->name);
             fs::path content = path;
             if (listed.kind == kFileKind) {
-                if (fs::exists(target, error) && fs::equivalent(path, target, error)) {
+                if (idb::SameFile(path, target)) {
                     Fail(target, "refusing to write the archive over one of its own members' files");
                 }
             } else {

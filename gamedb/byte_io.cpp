@@ -5,7 +5,6 @@
 #include <system_error>
 
 #include "gamedb/error.h"
-#include "gamedb/file_seek.h"
 
 namespace gamedb {
 namespace {
@@ -73,7 +72,7 @@ FileRegionSource::FileRegionSource(const std::filesystem::path& path, std::uint6
     if (length != UINT64_MAX && length_ < length)
         Fail(label_, offset, "the file ends " + std::to_string(length - length_) + " bytes before the region");
     if (offset > 0) {
-        if (!SeekFile(file_.Get(), offset)) Fail(label_, offset, "cannot seek to the region");
+        if (!idb::SeekFile(file_.Get(), offset)) Fail(label_, offset, "cannot seek to the region");
     }
     buffer_.resize(kBufferSize);
 }
@@ -143,10 +142,10 @@ void FileSink::Write(std::span<const std::uint8_t> bytes) {
 
 void FileSink::Patch(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     Flush();
-    const bool sought = SeekFile(file_.Get(), offset);
+    const bool sought = idb::SeekFile(file_.Get(), offset);
     if (!sought || std::fwrite(bytes.data(), 1, bytes.size(), file_.Get()) != bytes.size())
         Fail(QuotedPath(path_), offset, "cannot rewrite the size");
-    if (!SeekFileEnd(file_.Get())) Fail(QuotedPath(path_), position_, "cannot seek to the end");
+    if (!idb::SeekFileEnd(file_.Get())) Fail(QuotedPath(path_), position_, "cannot seek to the end");
 }
 
 void FileSink::Close() {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "export/file_io.h"
 #include "gamedb/error.h"
 
 namespace gamedb {
@@ -53,11 +54,6 @@ private:
     MemorySource source_;
 };
 
-bool SameFile(const fs::path& a, const fs::path& b) {
-    std::error_code error;
-    return fs::exists(a, error) && fs::exists(b, error) && fs::equivalent(a, b, error);
-}
-
 }  // namespace
 
 std::unique_ptr<TextOutput> MemoryFolder::Create(const std::string& name) {
@@ -94,9 +90,8 @@ std::unique_ptr<TextOutput> DiskOutputFolder::Create(const std::string& name) {
     }
     const fs::path final = dir_ / PathFromUtf8(name);
     for (const fs::path& input : protected_)
-        if (SameFile(final, input)) Fail(final, "refusing to replace the input with an output");
-    fs::path temporary = final;
-    temporary += ".partial";
+        if (idb::SameFile(final, input)) Fail(final, "refusing to replace the input with an output");
+    const fs::path temporary = idb::TemporaryBeside(final);
     auto output = std::make_unique<DiskOutput>(temporary);
     pending_.emplace_back(temporary, final);
     return output;
@@ -114,6 +109,19 @@ void DiskOutputFolder::Commit() {
     for (const auto& [temporary, final] : pending_) MoveOver(temporary, final);
     pending_.clear();
     committed_ = true;
+}
+
+void MoveOver(const fs::path& source, const fs::path& target) {
+    const std::error_code error = idb::ReplaceByTemporary(source, target);
+    if (!error) return;
+#ifdef _WIN32
+    const std::string reason = "system error " + std::to_string(error.value());
+#else
+    const std::string reason = error.message();
+#endif
+    Place place;
+    place.file = QuotedPath(target);
+    throw Error(place, "cannot replace it with " + QuotedPath(source) + ": " + reason);
 }
 
 std::unique_ptr<ByteSource> DiskInputFolder::Open(const std::string& name) {

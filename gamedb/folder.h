@@ -82,7 +82,7 @@ private:
     std::filesystem::path dir_;
 };
 
-// Replaces `target` by `source` in one step (the file system's rename);
+// Replaces `target` by `source` in one step (idb::ReplaceByTemporary);
 // throws Error on failure.
 void MoveOver(const std::filesystem::path& source, const std::filesystem::path& target);
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
-#include <random>
 #include <set>
 #include <system_error>
 
+#include "export/file_io.h"
 #include "gamedb/cells.h"
 #include "gamedb/error.h"
 #include "gamedb/framing.h"
@@ -474,7 +474,7 @@ PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
         if (!manifest.trailerFile.empty()) inputs.push_back(manifest.trailerFile);
         for (const std::string& name : inputs) {
             const fs::path input = dir / PathFromUtf8(name);
-            if (fs::exists(input, error) && fs::equivalent(input, target, error)) {
+            if (idb::SameFile(input, target)) {
                 Place place;
                 place.file = QuotedPath(target);
                 throw Error(place, "refusing to write the database over one of its own tables");
@@ -482,12 +482,7 @@ PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
         }
     }
     // The temporary file sits beside the target so that the rename is one step.
-    std::random_device random;
-    fs::path temporary;
-    do {
-        temporary = target;
-        temporary += ".tmp" + std::to_string(random() % 1000000);
-    } while (fs::exists(temporary, error));
+    const fs::path temporary = idb::TemporaryBeside(target);
     try {
         FileSink sink(temporary);
         PackSummary summary = Pack(in, sink);

@@ -5,7 +5,6 @@
 #include <system_error>
 
 #include "export/file_io.h"
-#include "shell/same_file.h"
 
 #include "export/armors.h"
 #include "export/conversion_error.h"

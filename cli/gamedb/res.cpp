@@ -10,6 +10,7 @@
 #include "archive/cp1251.h"
 #include "archive/file_util.h"
 #include "cli/gamedb/commands.h"
+#include "export/file_io.h"
 #include "gamedb/archive_folder.h"
 #include "gamedb/byte_io.h"
 #include "gamedb/database.h"
@@ -130,8 +131,7 @@ int Change(const Invocation& invocation) {
             if (invocation.operands.size() != 3) throw UsageError("res " + verb + " takes one FILE");
             const std::string name = invocation.as.empty() ? NameForFile(operand) : MemberName(invocation.as);
             resarc::Member member = resarc::MemberFromFile(PathFromUtf8(operand), name);
-            std::error_code error;
-            if (fs::equivalent(PathFromUtf8(operand), archivePath, error)) {
+            if (idb::SameFile(PathFromUtf8(operand), archivePath)) {
                 throw UsageError("refusing to put the archive " + Quoted(label) + " into itself");
             }
             if (verb == "add") resarc::AddMember(members, std::move(member), label);
@@ -188,8 +188,7 @@ int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument
     std::vector<resarc::Member> members = resarc::Archive::Open(archivePath).Members();
     // The database is packed beside the archive first; a bad table stops
     // the run before the archive is touched.
-    fs::path packed = archivePath;
-    packed += ".member.tmp";
+    const fs::path packed = idb::TemporaryBeside(archivePath);
     struct RemoveOnExit {
         fs::path path;
         ~RemoveOnExit() {

@@ -1,4 +1,4 @@
-#include "shell/same_file.h"
+#include "export/file_io.h"
 
 #include <windows.h>
 
@@ -34,6 +34,13 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) no
     if (!IdentityOf(a, first) || !IdentityOf(b, second)) return false;
     return first.volume == second.volume && first.indexHigh == second.indexHigh &&
            first.indexLow == second.indexLow;
+}
+
+// _wrename fails when the target exists; MoveFileExW replaces it, and
+// returns only once the move is on the disk.
+std::error_code ReplaceByTemporary(const std::filesystem::path& temporary, const std::filesystem::path& target) {
+    if (MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return {};
+    return std::error_code(static_cast<int>(GetLastError()), std::system_category());
 }
 
 }  // namespace idb

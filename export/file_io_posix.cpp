@@ -1,4 +1,4 @@
-#include "shell/same_file.h"
+#include "export/file_io.h"
 
 #include <system_error>
 
@@ -9,6 +9,13 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) no
     std::error_code error;
     const bool same = std::filesystem::equivalent(a, b, error);
     return same && !error;
+}
+
+// rename() replaces an existing target atomically.
+std::error_code ReplaceByTemporary(const std::filesystem::path& temporary, const std::filesystem::path& target) {
+    std::error_code error;
+    std::filesystem::rename(temporary, target, error);
+    return error;
 }
 
 }  // namespace idb
