@@ -200,39 +200,23 @@ BENCHMARK(BM_Rewrite)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0
 
 // After the usual table: each measured operation as a multiple of its
 // baseline from this run.
-class RatioReporter : public benchmark::ConsoleReporter {
+class ArchiveRatios final : public bench::RatioReporter {
 public:
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (bench::KeptRun(run)) {
-                times_[run.run_name.function_name] = run.GetAdjustedRealTime();
-            }
-        }
-    }
-
     void Finalize() override {
         ConsoleReporter::Finalize();
         const std::pair<const char*, const char*> kPairs[] = {
             {"BM_List", "BM_ReadTable"}, {"BM_Extract", "BM_CopyMembers"}, {"BM_Rewrite", "BM_CopyArchive"}};
         for (const auto& [measured, baseline] : kPairs) {
-            const auto m = times_.find(measured);
-            const auto b = times_.find(baseline);
-            if (m != times_.end() && b != times_.end()) {
-                std::printf("%s: %.2fx the time of %s\n", measured, m->second / b->second, baseline);
-            }
+            const Run* m = Find(measured);
+            const Run* b = Find(baseline);
+            if (m && b) std::printf("%s: %.2fx the time of %s\n", measured, Time(*m) / Time(*b), baseline);
         }
     }
-
-private:
-    std::map<std::string, double> times_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    RatioReporter reporter;
+    ArchiveRatios reporter;
     return bench::RunBenchmarks(argc, argv, reporter);
 }

@@ -15,6 +15,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -98,6 +99,36 @@ inline bool KeptRun(const benchmark::BenchmarkReporter::Run& run) {
                         run.aggregate_name == "median";
     return (run.run_type == benchmark::BenchmarkReporter::Run::RT_Iteration || median) && !run.error_occurred;
 }
+
+// The console table, then lines that set each measurement against its
+// baselines from the same run: Finalize() of a derived reporter prints them
+// from the kept runs, found by name ("BM_Pack/scale:110", "BM_List").
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (!KeptRun(run)) continue;
+            std::string name = run.run_name.function_name;
+            if (!run.run_name.args.empty()) name += "/" + run.run_name.args;
+            kept_.insert_or_assign(std::move(name), run);
+        }
+    }
+
+protected:
+    // The kept run of that name, or nullptr when it did not run.
+    const Run* Find(const std::string& name) const {
+        const auto it = kept_.find(name);
+        return it == kept_.end() ? nullptr : &it->second;
+    }
+    // Milliseconds of wall time, as the benchmarks' unit.
+    static double Time(const Run& run) { return run.GetAdjustedRealTime(); }
+
+private:
+    std::map<std::string, Run> kept_;
+};
 
 // The whole of main: the registered benchmarks, reported by `reporter`.
 inline int RunBenchmarks(int argc, char** argv, benchmark::BenchmarkReporter& reporter) {

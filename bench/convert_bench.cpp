@@ -203,64 +203,52 @@ BENCHMARK(BM_ProcessConvert)->Apply(Sizes)->MinTime(2.0);
 
 // Prints, after the usual table, each conversion's time as a multiple of the
 // baselines of the same size from this run.
-class RatioReporter : public benchmark::ConsoleReporter {
+class ConversionRatios final : public bench::RatioReporter {
 public:
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (bench::KeptRun(run)) {
-                const std::string name = run.run_name.function_name + "/" + run.run_name.args;
-                times_[name] = run.GetAdjustedRealTime();
-                // A child process's own time, else this process's.
-                const auto cpu = run.counters.find("process_cpu_ms");
-                processorTimes_[name] = cpu != run.counters.end() ? cpu->second.value : run.GetAdjustedCPUTime();
-                if (const auto input = run.counters.find("input_MiB"); input != run.counters.end()) {
-                    inputMiB_[name] = input->second.value;
-                }
-            }
-        }
-    }
-
     void Finalize() override {
         ConsoleReporter::Finalize();
         for (std::size_t bytes : {kLargeBytes, kSmallBytes}) {
             const std::string suffix = "/bytes:" + std::to_string(bytes);
-            const auto convert = times_.find("BM_Convert" + suffix);
-            const auto read = times_.find("BM_ReadInput" + suffix);
-            const auto copy = times_.find("BM_CopyTables" + suffix);
-            if (convert != times_.end()) {
-                const std::string name = convert->first;
+            const Run* convert = Find("BM_Convert" + suffix);
+            const Run* read = Find("BM_ReadInput" + suffix);
+            const Run* copy = Find("BM_CopyTables" + suffix);
+            if (convert) {
                 // Times are in milliseconds.
+                const double inputMiB = Counter(*convert, "input_MiB");
                 std::printf("conversion of %zu bytes: %.0f MiB/s of input (%.0f MiB/s of processor time)", bytes,
-                            inputMiB_[name] * 1000 / convert->second, inputMiB_[name] * 1000 / processorTimes_[name]);
-                if (read != times_.end()) std::printf(", %.1fx the time of reading the input", convert->second / read->second);
-                if (copy != times_.end()) {
+                            inputMiB * 1000 / Time(*convert), inputMiB * 1000 / ProcessorTime(*convert));
+                if (read) std::printf(", %.1fx the time of reading the input", Time(*convert) / Time(*read));
+                if (copy) {
                     std::printf(", %.2fx the time (%.2fx the processor time) of copying the tables",
-                                convert->second / copy->second, processorTimes_[name] / processorTimes_[copy->first]);
+                                Time(*convert) / Time(*copy), ProcessorTime(*convert) / ProcessorTime(*copy));
                 }
                 std::printf("\n");
             }
-            const auto process = times_.find("BM_ProcessConvert" + suffix);
-            const auto processCopy = times_.find("BM_ProcessCopyTables" + suffix);
-            if (process != times_.end() && processCopy != times_.end()) {
+            const Run* process = Find("BM_ProcessConvert" + suffix);
+            const Run* processCopy = Find("BM_ProcessCopyTables" + suffix);
+            if (process && processCopy) {
                 std::printf("idb2txt on %zu bytes: %.2fx the time (%.2fx the processor time) of cp -r of its tables\n",
-                            bytes, process->second / processCopy->second,
-                            processorTimes_[process->first] / processorTimes_[processCopy->first]);
+                            bytes, Time(*process) / Time(*processCopy),
+                            ProcessorTime(*process) / ProcessorTime(*processCopy));
             }
         }
     }
 
 private:
-    std::map<std::string, double> times_;
-    std::map<std::string, double> processorTimes_;
-    std::map<std::string, double> inputMiB_;
+    static double Counter(const Run& run, const char* name) {
+        const auto it = run.counters.find(name);
+        return it == run.counters.end() ? 0 : it->second.value;
+    }
+    // A child process's own time, else this process's.
+    static double ProcessorTime(const Run& run) {
+        const auto cpu = run.counters.find("process_cpu_ms");
+        return cpu != run.counters.end() ? cpu->second.value : run.GetAdjustedCPUTime();
+    }
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    RatioReporter reporter;
+    ConversionRatios reporter;
     return bench::RunBenchmarks(argc, argv, reporter);
 }

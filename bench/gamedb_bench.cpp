@@ -214,42 +214,29 @@ BENCHMARK(BM_Pack)->Apply(Scales)->MinTime(2.0);
 
 // After the usual table: unpack and pack as multiples of the baselines of the
 // same size from this run.
-class RatioReporter : public benchmark::ConsoleReporter {
+class UnpackPackRatios final : public bench::RatioReporter {
 public:
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (bench::KeptRun(run))
-                times_[run.run_name.function_name + "/" + run.run_name.args] = run.GetAdjustedRealTime();
-        }
-    }
-
     void Finalize() override {
         ConsoleReporter::Finalize();
         for (int scale : {kLargeScale, kSmallScale}) {
             const std::string suffix = "/scale:" + std::to_string(scale);
-            const auto copyDb = times_.find("BM_CopyDatabases" + suffix);
-            const auto copyTables = times_.find("BM_CopyTables" + suffix);
+            const Run* copyDb = Find("BM_CopyDatabases" + suffix);
+            const Run* copyTables = Find("BM_CopyTables" + suffix);
             for (const char* name : {"BM_Unpack", "BM_Pack"}) {
-                const auto run = times_.find(name + suffix);
-                if (run == times_.end()) continue;
+                const Run* run = Find(name + suffix);
+                if (!run) continue;
                 std::printf("%s at scale %d:", name + 3, scale);
-                if (copyDb != times_.end()) std::printf(" %.1fx the time of copying the databases,", run->second / copyDb->second);
-                if (copyTables != times_.end()) std::printf(" %.2fx the time of copying the tables", run->second / copyTables->second);
+                if (copyDb) std::printf(" %.1fx the time of copying the databases,", Time(*run) / Time(*copyDb));
+                if (copyTables) std::printf(" %.2fx the time of copying the tables", Time(*run) / Time(*copyTables));
                 std::printf("\n");
             }
         }
     }
-
-private:
-    std::map<std::string, double> times_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    RatioReporter reporter;
+    UnpackPackRatios reporter;
     return bench::RunBenchmarks(argc, argv, reporter);
 }
