@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "export/conversion_error.h"
@@ -70,17 +72,43 @@ std::string ToBitDigits(std::int32_t value) {
     return digits;
 }
 
-std::string SignatureProblem(const std::filesystem::path& path) {
+SignatureCheck InspectSignature(const std::filesystem::path& path) {
+    SignatureCheck check;
     std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        check.error = std::make_error_code(std::errc::is_a_directory);
+        return check;
+    }
     ScopedFile file = OpenForRead(path, error);
-    if (!file) return error.message();
+    if (!file) {
+        check.error = error;
+        return check;
+    }
+    errno = 0;
     const int first = std::fgetc(file.Get());
-    if (first == EOF) return std::ferror(file.Get()) ? "it cannot be read" : "the file is empty";
-    if (first != 1) return "its first byte is " + Hex(first) + ", not 0x1";
-    return {};
+    if (first == EOF && std::ferror(file.Get())) {
+        check.error = std::error_code(errno ? errno : EIO, std::generic_category());
+        return check;
+    }
+    check.firstByte = first == EOF ? -1 : first;
+    check.verdict = first == 1 ? SignatureVerdict::Database : SignatureVerdict::NotDatabase;
+    return check;
 }
 
-bool CheckSignature(const std::filesystem::path& path) { return SignatureProblem(path).empty(); }
+std::string SignatureProblem(const std::filesystem::path& path) {
+    const SignatureCheck check = InspectSignature(path);
+    switch (check.verdict) {
+    case SignatureVerdict::Database: return {};
+    case SignatureVerdict::CannotOpen: return check.error.message();
+    case SignatureVerdict::NotDatabase: break;
+    }
+    if (check.firstByte < 0) return "the file is empty";
+    return "its first byte is " + Hex(check.firstByte) + ", not 0x1";
+}
+
+bool CheckSignature(const std::filesystem::path& path) {
+    return InspectSignature(path).verdict == SignatureVerdict::Database;
+}
 
 void IdbReader::Open(const std::filesystem::path& path) { Open(path, 0, UINT64_MAX); }
 

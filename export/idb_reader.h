@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "export/conversion_error.h"
@@ -15,6 +16,20 @@ namespace idb {
 // The base-2 digits of `value`, most significant first, padded with "0" to 8
 // characters. A negative value gives its 32 two's-complement digits.
 std::string ToBitDigits(std::int32_t value);
+
+// What the first byte of a file says, read apart from any run: the window's
+// command checks it before it asks for the output folder.
+enum class SignatureVerdict {
+    Database,     // the first byte is 1
+    NotDatabase,  // the file was read: empty, or another first byte
+    CannotOpen,   // missing, locked, a folder, unreadable: see `error`
+};
+struct SignatureCheck {
+    SignatureVerdict verdict = SignatureVerdict::CannotOpen;
+    std::error_code error;  // the system's reason for CannotOpen
+    int firstByte = -1;     // -1 for an empty file or one not read
+};
+SignatureCheck InspectSignature(const std::filesystem::path& path);
 
 // Whether `path` names a readable file whose first byte is 1. A missing,
 // unreadable or empty file answers false.

@@ -1,6 +1,5 @@
 #include "shell/conversion_run.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <system_error>
 
@@ -87,27 +86,6 @@ void CreateOutputFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-SignatureCheck InspectSignature(const std::filesystem::path& path) {
-    SignatureCheck check;
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        check.error = std::make_error_code(std::errc::is_a_directory);
-        return check;
-    }
-    ScopedFile file = OpenForRead(path, error);
-    if (!file) {
-        check.error = error;
-        return check;
-    }
-    errno = 0;
-    const int first = std::fgetc(file.Get());
-    if (first == EOF && std::ferror(file.Get())) {
-        check.error = std::error_code(errno ? errno : EIO, std::generic_category());
-        return check;
-    }
-    check.verdict = first == 1 ? SignatureVerdict::Database : SignatureVerdict::NotDatabase;
-    return check;
-}
 
 const std::array<CategoryInfo, kCategoryCount>& Categories() {
     static const std::array<CategoryInfo, kCategoryCount> categories = {{

@@ -67,18 +67,6 @@ private:
     std::filesystem::path database_;
 };
 
-// What the first byte of a file says, read apart from any run: the window's
-// command checks it before it asks for the output folder.
-enum class SignatureVerdict {
-    Database,     // the first byte is 1
-    NotDatabase,  // the file was read: empty, or another first byte
-    CannotOpen,   // missing, locked, a folder, unreadable: see `error`
-};
-struct SignatureCheck {
-    SignatureVerdict verdict = SignatureVerdict::CannotOpen;
-    std::error_code error;  // the system's reason for CannotOpen
-};
-SignatureCheck InspectSignature(const std::filesystem::path& path);
 
 // Where the database lies when it is not a whole file (an archive member).
 struct DatabaseRegion {

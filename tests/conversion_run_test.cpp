@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include "export/conversion_error.h"
+#include "export/idb_reader.h"
 #include "tests/support/idb_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/sample_items.h"
