@@ -119,6 +119,26 @@ TEST(GamedbDiffCli, ExitStatusLikeDiff) {
     }
 }
 
+// A report that cannot be written is a failure, not a clean result.
+TEST(GamedbCheckCli, FullOutputIsAFailure) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    TempDir dir("gamedb-cli");
+    testing::WriteDatabase(dir / "Items.idb", Items(5));
+    testing::WriteDatabase(dir / "mod.idb", Items(6));
+    struct Row {
+        std::string args;
+        int exitCode;
+    };
+    for (const Row& row : {Row{"check Items.idb", 1}, Row{"diff Items.idb mod.idb", 2}}) {
+        const std::string command = "cd " + Quote(dir.path().string()) + " && " + Quote(GAMEDB_PATH) + " " + row.args +
+                                    " >/dev/full 2>.stderr </dev/null";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(status != -1 && WIFEXITED(status)) << row.args;
+        EXPECT_EQ(WEXITSTATUS(status), row.exitCode) << row.args;
+        EXPECT_TRUE(Contains(Slurp(dir / ".stderr"), "cannot write the report")) << row.args;
+    }
+}
+
 // Splits a table line into its cells.
 std::vector<std::string> Cells(const std::string& line) {
     std::vector<std::string> cells;

@@ -358,6 +358,23 @@ TEST(GamedbCheck, Idb2txtMisreadsALongField) {
     EXPECT_NE(notes[4].text.find("not read as stored"), std::string::npos) << notes[4].text;
 }
 
+TEST(GamedbCheck, Idb2txtStopsAtARecordOf16KiB) {
+    idb::testing::TempDir dir("gamedb-check");
+    GenDatabase db = testing::Generate(*FindKind("items"), ItemsOptions(2, 2));
+    // Its size word has bit 15 set, which idb2txt takes for damage.
+    db.blocks[2].records[0].Find(1)->payload = testing::TextPayload(std::string(17000, 'k'));
+    const auto path = dir / "Items.idb";
+    testing::WriteDatabase(path, db);
+    const Result result = RunCheck(testing::ReadBytes(path), *FindKind("items"), {path});
+    EXPECT_EQ(result.summary.problems, 0) << result.Lines();
+    const auto notes = Notes(result);
+    ASSERT_EQ(notes.size(), 6u);
+    EXPECT_NE(notes[1].text.find("reads all 2 records"), std::string::npos) << notes[1].text;
+    EXPECT_NE(notes[2].text.find("armors: idb2txt stops with an error: "), std::string::npos) << notes[2].text;
+    EXPECT_NE(notes[2].text.find("damaged record size word"), std::string::npos) << notes[2].text;
+    EXPECT_NE(notes[3].text.find("not read as stored"), std::string::npos) << notes[3].text;
+}
+
 TEST(GamedbCheck, NoIdb2txtNotesForOtherKindsOrWithoutAFile) {
     const Bytes bytes = testing::Serialize(testing::Generate(*FindKind("items"), ItemsOptions(1, 2)));
     EXPECT_TRUE(Notes(RunCheck(bytes, *FindKind("items"))).empty());
