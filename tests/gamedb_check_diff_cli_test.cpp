@@ -2,10 +2,13 @@
 // workflow: unpack, change one price, pack, compare.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include <sys/wait.h>
 
 #include "tests/support/gamedb_gen.h"
 #include "tests/support/run_program.h"
@@ -130,7 +133,7 @@ TEST(GamedbCheckCli, FullOutputIsAFailure) {
         int exitCode;
     };
     for (const Row& row : {Row{"check Items.idb", 1}, Row{"diff Items.idb mod.idb", 2}}) {
-        const std::string command = "cd " + Quote(dir.path().string()) + " && " + Quote(GAMEDB_PATH) + " " + row.args +
+        const std::string command = "cd " + Quote(dir.path()) + " && " + Quote(std::string(GAMEDB_PATH)) + " " + row.args +
                                     " >/dev/full 2>.stderr </dev/null";
         const int status = std::system(command.c_str());
         ASSERT_TRUE(status != -1 && WIFEXITED(status)) << row.args;
