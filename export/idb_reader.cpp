@@ -4,7 +4,6 @@
 #include <bit>
 #include <cerrno>
 #include <charconv>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -119,9 +118,8 @@ void IdbReader::Open(const std::filesystem::path& path, std::uint64_t offset, st
         throw ConversionError(FailureKind::OpenDatabase, path, "cannot open " + QuotePath(path) + ": " + error.message(),
                               error);
     }
-    // std::fseek takes a long: a region beyond its reach is refused, not misread.
-    if (offset > static_cast<std::uint64_t>(LONG_MAX) ||
-        (offset > 0 && std::fseek(file.Get(), static_cast<long>(offset), SEEK_SET) != 0)) {
+    // A 64-bit seek: an archive member may start past 2 GiB, beyond a 32-bit long.
+    if (offset > 0 && !SeekFile(file.Get(), offset)) {
         throw ConversionError(FailureKind::OpenDatabase, path,
                               "cannot read " + QuotePath(path) + " at offset " + std::to_string(offset), error);
     }
