@@ -34,14 +34,19 @@ LOCALES = {
 TAB, QUOTE, UTF8 = 9, 34, 76
 
 
-def ImportOptions(language, detect_special):
+# Column type Text (2) for the first columns: the careful user's way round
+# the type guessing, which keeps every cell as it is.
+ALL_TEXT = "/".join("%d/2" % column for column in range(1, 257))
+
+
+def ImportOptions(language, detect_special, as_text=False):
     """The filter options the text import dialog hands over with its defaults
     and separator Tab alone: quoted fields not forced to text, no trimming,
     formulas not evaluated. Tokens 8 and 9 are the export's "save as shown"
     and "save formulas", kept as the dialog writes them so that a plain save
     of the opened file behaves as File > Save does."""
-    return "%d,%d,%d,1,,%d,false,%s,true,false,false,0,false" % (
-        TAB, QUOTE, UTF8, language, "true" if detect_special else "false")
+    return "%d,%d,%d,1,%s,%d,false,%s,true,false,false,0,false" % (
+        TAB, QUOTE, UTF8, ALL_TEXT if as_text else "", language, "true" if detect_special else "false")
 
 
 # The export dialog's defaults, separator Tab, UTF-8: cells saved as shown,
@@ -127,13 +132,13 @@ class Calc:
     def Close(self):
         if self.desktop is not None:
             try:
-                self._Bounded(self.desktop.terminate)
+                self._Bounded(self.desktop.terminate, timeout=15)
             except Exception:
                 pass
             self.desktop = None
         if self.proc is not None:
             try:
-                self.proc.wait(timeout=20)
+                self.proc.wait(timeout=15)
             except subprocess.TimeoutExpired:
                 self._Kill()
             self.proc = None
@@ -149,24 +154,25 @@ class Calc:
         except ProcessLookupError:
             pass
 
-    def _Bounded(self, call, *args):
-        timer = threading.Timer(self.timeout, self._Kill)
+    def _Bounded(self, call, *args, timeout=None):
+        timer = threading.Timer(timeout or self.timeout, self._Kill)
         timer.start()
         try:
             return call(*args)
         except Exception as e:
             if not timer.is_alive():
-                raise CalcError("soffice did not answer within %d s" % self.timeout) from e
+                raise CalcError("soffice did not answer within %d s" % (timeout or self.timeout)) from e
             raise
         finally:
             timer.cancel()
 
     # --- documents
 
-    def OpenTable(self, path, detect_special=False):
-        """Opens a tab-separated table as the text import dialog does by default."""
+    def OpenTable(self, path, detect_special=False, as_text=False):
+        """Opens a tab-separated table as the text import dialog does by default
+        (or with every column set to Text)."""
         return self._Load(path, FilterName=CSV_FILTER,
-                          FilterOptions=ImportOptions(self.language, detect_special))
+                          FilterOptions=ImportOptions(self.language, detect_special, as_text))
 
     def OpenWorkbook(self, path):
         return self._Load(path)
