@@ -317,7 +317,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", required=True, help="folder with gamedb and make_gamedb")
     parser.add_argument("--report-only", action="store_true", help="report differences but exit 0")
-    parser.add_argument("--seeds", default="1,2", help="generator seeds, comma-separated")
+    parser.add_argument("--seeds", default="1,2,3", help="generator seeds, comma-separated")
     parser.add_argument("--locales", default="en-US,ru-RU")
     parser.add_argument("--tables", type=int, default=2, help="tables per database saved in place (0: all)")
     parser.add_argument("--xlsx-tables", type=int, default=1, help="tables per database through .xlsx (0: all)")
