@@ -121,8 +121,11 @@ class Calc:
                 break
             except NoConnectException:
                 if self.proc.poll() is not None:
-                    raise CalcError("soffice exited with status %d at start-up" % self.proc.returncode)
+                    status = self.proc.returncode
+                    self.Close()
+                    raise CalcError("soffice exited with status %d at start-up" % status)
                 if time.monotonic() > deadline:
+                    self._Kill()
                     self.Close()
                     raise CalcError("soffice did not start within %d s" % self.timeout)
                 time.sleep(0.3)
