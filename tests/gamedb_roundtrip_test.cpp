@@ -26,6 +26,7 @@ struct PropertyCase {
     const char* name;
     double irregularRate;   // 0: as the game writes
     int seeds;
+    double lookalikeRate = 0;
 };
 
 class RoundTripProperty : public ::testing::TestWithParam<PropertyCase> {};
@@ -37,6 +38,7 @@ TEST_P(RoundTripProperty, EveryKindComesBackByteForByte) {
             GenOptions options = c.irregularRate > 0 ? GenOptions::Irregular(static_cast<std::uint64_t>(seed), c.irregularRate)
                                                      : GenOptions{};
             options.seed = static_cast<std::uint64_t>(seed);
+            options.lookalikeRate = c.lookalikeRate;
             const Bytes original = Serialize(Generate(kind, options));
             MemoryFolder folder;
             Bytes packed;
@@ -57,7 +59,8 @@ TEST_P(RoundTripProperty, EveryKindComesBackByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(Generated, RoundTripProperty,
                          ::testing::Values(PropertyCase{"AsTheGameWrites", 0, 25}, PropertyCase{"Irregular", 0.05, 25},
-                                           PropertyCase{"VeryIrregular", 0.3, 15}),
+                                           PropertyCase{"VeryIrregular", 0.3, 15},
+                                           PropertyCase{"SpreadsheetLookalikes", 0.05, 15, 0.5}),
                          [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace

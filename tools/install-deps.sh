@@ -7,6 +7,7 @@ packages=(
   mingw-w64                                         # Windows builds
   wine64 fonts-wine xvfb x11-utils imagemagick      # the Windows program's end-to-end tests
   locales                                           # ... in a Russian locale too
+  libreoffice-calc-nogui python3-uno                # tables opened and saved by a real spreadsheet
 )
 missing=()
 for p in "${packages[@]}"; do

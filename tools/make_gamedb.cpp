@@ -1,8 +1,12 @@
-// Writes a generated game database: make_gamedb KIND FILE [SEED]. Irregular
-// on purpose (unknown tags, misfit lengths, 4-byte sizes, odd floats), so
-// that a round trip through the program proves more than a tidy file would.
+// Writes a generated game database: make_gamedb [--lookalikes] KIND FILE [SEED].
+// Irregular on purpose (unknown tags, misfit lengths, 4-byte sizes, odd
+// floats), so that a round trip through the program proves more than a tidy
+// file would. --lookalikes adds what spreadsheets like to misread: texts and
+// codes that look like numbers, dates or formulas, raw fields of digits only,
+// and more -0, NaN payloads, infinities and subnormals.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -10,8 +14,13 @@
 #include "tests/support/gamedb_gen.h"
 
 int main(int argc, char** argv) {
+    const bool lookalikes = argc > 1 && std::strcmp(argv[1], "--lookalikes") == 0;
+    if (lookalikes) {
+        --argc;
+        ++argv;
+    }
     if (argc < 3 || argc > 4) {
-        std::fputs("Usage: make_gamedb KIND FILE [SEED]\n", stderr);
+        std::fputs("Usage: make_gamedb [--lookalikes] KIND FILE [SEED]\n", stderr);
         return 2;
     }
     const gamedb::KindSpec* kind = gamedb::FindKind(argv[1]);
@@ -21,9 +30,14 @@ int main(int argc, char** argv) {
     }
     try {
         const std::uint64_t seed = argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 1;
+        gamedb::testing::GenOptions options = gamedb::testing::GenOptions::Irregular(seed);
+        if (lookalikes) {
+            options.lookalikeRate = 0.3;
+            options.oddFloatRate = 0.3;
+        }
         const std::string path = argv[2];
         gamedb::testing::WriteDatabase(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                                       gamedb::testing::Generate(*kind, gamedb::testing::GenOptions::Irregular(seed)));
+                                       gamedb::testing::Generate(*kind, options));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_gamedb: %s\n", e.what());
         return 1;

@@ -17,6 +17,9 @@ cmake --preset default
 cmake --build --preset default -j "$jobs"
 ctest --preset default -j "$jobs"
 
+step "tables through LibreOffice Calc: opened and saved as a modder does (English and Russian), through .xlsx, one cell edited"
+tools/test-spreadsheet.sh build/default --change-report
+
 step "unit tests under ASan + UBSan (clang)"
 cmake --preset sanitize
 cmake --build --preset sanitize -j "$jobs"

@@ -94,6 +94,13 @@ constexpr std::array<std::uint32_t, 12> kOddFloats = {
     0x00000001u, 0x0012FF78u, 0x807FFFFFu,               // subnormals
     0x7F7FFFFFu, 0x00800000u,                            // largest and smallest normal
 };
+// What spreadsheets read as something else than text; "ИСТИНА" (TRUE in
+// Russian) and "янв 1" in Windows-1251.
+constexpr std::array<std::string_view, 34> kLookalikes = {
+    "007", "000000", "04000000", "1.10", "1e5", "+7", "-0", "1,000", "1,5", "100 100 100", "1 000", "1/2",
+    "3:00", "50%", "TRUE", "true", "=1", "@x", "-x", "'007", "12.03.2024", "Jan 1", "1.2.3", "2024-03-12",
+    "3.4028235e+38", "inf", "nan", " 5", "5 ", "(5)", "$5", "\xC8\xD1\xD2\xC8\xCD\xC0", "\xFF\xED\xE2 1", "\"a\""};
+constexpr std::array<std::string_view, 9> kLookalikeCodes = {"007", "1e5", "1/2", "3:00", "-0", "TRUE", "0", "1,5", "=1"};
 // Leftover-memory constants seen in real int32 fields.
 constexpr std::array<std::uint32_t, 4> kOpaque = {0x78033250u, 0x0012FFC0u, 0x5F49BA68u, 0x7FFFFFFFu};
 
@@ -115,7 +122,9 @@ public:
     Bytes Text(std::string_view hint) {
         std::string text;
         const int limit = std::max(0, options_.maxTextLength);
-        if (Chance(options_.exoticTextRate)) {
+        if (Chance(options_.lookalikeRate)) {
+            text = kLookalikes[Below(kLookalikes.size())];
+        } else if (Chance(options_.exoticTextRate)) {
             const int n = Between(1, std::max(1, limit));
             for (int i = 0; i < n; ++i) text += static_cast<char>(Between(1, 255));
             // The bytes no real text has, so that every escape is exercised.
@@ -149,6 +158,12 @@ public:
 
     Bytes Code4() {
         static constexpr std::string_view kLetters = "abcdefghijklmnopqrstuvwxyz0123456789";
+        if (Chance(options_.lookalikeRate)) {
+            const std::string_view code = kLookalikeCodes[Below(kLookalikeCodes.size())];
+            Bytes out(4, 0);
+            std::copy(code.begin(), code.end(), out.begin());
+            return out;
+        }
         const int n = Chance(0.9) ? Between(2, 3) : Between(0, 4);
         Bytes out(4, 0);
         for (int i = 0; i < n; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(kLetters[Below(kLetters.size())]);
@@ -205,6 +220,18 @@ public:
             case ValueType::Bits5: Append32(out, Below(32)); break;
             case ValueType::Code4: return Code4();
             case ValueType::Raw:
+                if (Chance(options_.lookalikeRate)) {
+                    // Bytes whose hex has no letter: `000000`, `04000000`.
+                    for (int i = 0; i < field.count; ++i) {
+                        std::uint32_t byte = 0;
+                        if (Chance(0.5)) {
+                            byte = Below(10) << 4;  // apart: the order of two calls in one expression is unspecified
+                            byte |= Below(10);
+                        }
+                        out.push_back(static_cast<std::uint8_t>(byte));
+                    }
+                    break;
+                }
                 for (int i = 0; i < field.count; ++i) out.push_back(static_cast<std::uint8_t>(Chance(0.7) ? 0 : Below(256)));
                 break;
             case ValueType::TextList:

@@ -69,6 +69,10 @@ struct GenOptions {
     double exoticTextRate = 0.05;
     // Share of records whose key repeats an earlier one of the same block.
     double duplicateKeyRate = 0.1;
+    // Share of texts, codes and raw fields that a spreadsheet could take for a
+    // number, date, time, percent, boolean or formula (`007`, `1/2`, `=1`,
+    // raw bytes whose hex is all digits).
+    double lookalikeRate = 0;
 
     // Irregularities, as rates per node (0: a database exactly as the game writes it).
     double unknownTagRate = 0;    // an extra field with a tag the schema lacks
