@@ -7,6 +7,8 @@ packages=(
   mingw-w64                                         # Windows builds
   wine64 fonts-wine xvfb x11-utils imagemagick      # the Windows program's end-to-end tests
   locales                                           # ... in a Russian locale too
+  pkg-config libxlsxwriter-dev libminizip-dev libexpat1-dev zlib1g-dev   # workbooks (.xlsx)
+  libz-mingw-w64-dev dpkg-dev                       # ... and their Windows builds, from Debian's sources
 )
 missing=()
 for p in "${packages[@]}"; do
