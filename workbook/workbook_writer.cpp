@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "workbook/narrow_path.h"
 #include "workbook/workbook.h"
 #include "workbook/workbook_syntax.h"
 
@@ -46,7 +47,8 @@ struct WorkbookWriter::State {
 WorkbookWriter::WorkbookWriter(const std::filesystem::path& path, const std::filesystem::path& tempDir)
     : state_(std::make_unique<State>()) {
     state_->path = reinterpret_cast<const char*>(path.u8string().c_str());
-    state_->tempDir = reinterpret_cast<const char*>(tempDir.u8string().c_str());
+    // The library opens its row files by narrow names.
+    state_->tempDir = tempDir.empty() ? std::string() : NarrowFolderName(tempDir);
     lxw_workbook_options options{};
     // Rows go to a file per sheet as they come: memory stays flat however big the database.
     options.constant_memory = LXW_TRUE;
