@@ -8,6 +8,8 @@ packages=(
   wine64 fonts-wine xvfb x11-utils imagemagick      # the Windows program's end-to-end tests
   locales                                           # ... in a Russian locale too
   libreoffice-calc-nogui python3-uno                # tables opened and saved by a real spreadsheet
+  pkg-config libxlsxwriter-dev libminizip-dev libexpat1-dev zlib1g-dev   # workbooks (.xlsx)
+  libz-mingw-w64-dev dpkg-dev                       # ... and their Windows builds, from Debian's sources
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -40,7 +40,7 @@ run_fuzzer() {
   grep -E '^(Done|stat::peak_rss_mb)' "$dir/$name.log"
 }
 
-step "fuzzing (clang, libFuzzer + ASan + UBSan): conversion 60 s, gamedb unpack, pack and archive reader 30 s each, gamedb check 20 s"
+step "fuzzing (clang, libFuzzer + ASan + UBSan): conversion 60 s, gamedb unpack, pack and archive reader 30 s each, gamedb check and workbook reader 20 s"
 cmake --preset fuzz
 cmake --build --preset fuzz -j "$jobs"
 fuzzers=$PWD/build/fuzz/fuzz
@@ -57,6 +57,8 @@ run_fuzzer pack 30 "$fuzzers/gamedb_pack_fuzzer" "$fuzz_dir" pack
 mkdir -p "$fuzz_dir/check" && cp "$fuzz_dir"/unpack/* "$fuzz_dir/check/"
 run_fuzzer check 20 "$fuzzers/gamedb_check_fuzzer" "$fuzz_dir" check
 run_fuzzer archive 30 "$fuzzers/archive_fuzzer" "$fuzz_dir" archive
+"$fuzzers/workbook_seeds" "$fuzz_dir/workbook"
+run_fuzzer workbook 20 "$fuzzers/workbook_fuzzer" "$fuzz_dir" workbook
 rm -rf "$fuzz_dir"
 
 step "Windows builds (MinGW-w64, -Werror)"
