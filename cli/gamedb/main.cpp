@@ -32,7 +32,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"unpack", "DATABASE OUTDIR", 2, 2, RunUnpack, "write one table per block and manifest.txt into OUTDIR"},
     {"pack", "DIR DATABASE", 2, 2, RunPack, "write DATABASE from the tables and manifest.txt in DIR"},
-    {"check", "DATABASE", 1, 1, RunCheck, "list every problem of DATABASE with its byte offset"},
+    {"check", "DATABASE...|DIR|ARCHIVE", 1, SIZE_MAX, RunCheck,
+     "list every problem with its byte offset; for a set, also every reference that does not resolve"},
     {"diff", "OLD NEW", 2, 2, RunDiff, "show the records added, removed and changed from OLD to NEW"},
     {"res", "list|extract|add|replace|remove|create ARCHIVE ...", 2, SIZE_MAX, RunRes, "the archive commands below"},
 };
@@ -53,6 +54,7 @@ std::string Usage() {
         "               pack the manifest names it; K confirms it for a DATABASE\n"
         "               whose name is that of another kind\n"
         "  --quiet      print nothing on success\n"
+        "  --strict     check of a set: what the game's own data breaks too is an error, not a warning\n"
         "  --help       show this help and exit\n"
         "  --version    show the version and exit\n"
         "\nExit status: 0 success, 1 failure, 2 bad usage.\n"
@@ -91,6 +93,8 @@ int Run(std::span<const std::string> args) {
             return kExitOk;
         } else if (a == "--quiet" || a == "-q") {
             invocation.quiet = true;
+        } else if (a == "--strict") {
+            invocation.strict = true;
         } else if (a == "--kind") {
             if (i + 1 >= args.size()) return BadUsage("--kind needs a kind");
             invocation.kind = args[++i];
