@@ -172,9 +172,7 @@ std::string FormatSetFinding(const SetFinding& f) {
         line += f.key.empty() ? " record " + std::to_string(f.record) : " \"" + f.key + "\"";
     }
     if (!f.field.empty()) line += ", " + f.field;
-    if (!f.value.empty() || f.record > 0) {
-        if (!f.field.empty()) line += " \"" + f.value + "\"";
-    }
+    if (!f.field.empty() && !f.value.empty()) line += " \"" + f.value + "\"";
     line += ": " + f.text + " [" + f.rule + "]";
     return line;
 }

@@ -506,7 +506,9 @@ void Engine::CheckItemSpec(const Context& c, std::string_view value, const NameI
             const NameIndex* codes = Index(rune ? "spells.spell_modifiers.code" : "spells.spell_prototypes.code");
             if (codes != nullptr && !codes->Find(arg))
                 Fail(c, value, Unresolved(*codes, arg, rune ? "a spell modifier code" : "a spell prototype code"));
-        } else if ((loot && name == "material") || (kinds != nullptr && kinds->Find(material))) {
+        } else if (materials == nullptr || kinds == nullptr) {
+            // No materials block to check against.
+        } else if ((loot && name == "material") || kinds->Find(material)) {
             const Target* found = materials->Find(arg);
             if (found == nullptr) {
                 Fail(c, value, "material " + Unresolved(*materials, arg, "a material name"));

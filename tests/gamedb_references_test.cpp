@@ -39,7 +39,7 @@ struct Outcome {
     }
 };
 
-Outcome Run(const World& world) {
+Outcome CheckWorld(const World& world) {
     Outcome outcome;
     outcome.summary = CheckSet(testing::ToSet(world), [&](const SetFinding& f) { outcome.findings.push_back(f); });
     return outcome;
@@ -47,7 +47,7 @@ Outcome Run(const World& world) {
 
 TEST(GamedbSetCheck, ConsistentWorldsReportNothing) {
     for (std::uint64_t seed = 1; seed <= 25; ++seed) {
-        const Outcome outcome = Run(testing::MakeWorld(seed));
+        const Outcome outcome = CheckWorld(testing::MakeWorld(seed));
         EXPECT_TRUE(outcome.findings.empty()) << "seed " << seed << "\n" << outcome.Dump();
         EXPECT_GT(outcome.summary.references, 60) << seed;
     }
@@ -190,11 +190,11 @@ const std::vector<BreakCase>& BreakCases() {
 }
 
 TEST(GamedbSetCheck, EachReferenceAndRuleBrokenOnceReportsExactlyThat) {
-    for (std::uint64_t seed : {3, 11}) {
+    for (const std::uint64_t seed : {std::uint64_t{3}, std::uint64_t{11}}) {
         for (const BreakCase& c : BreakCases()) {
             World world = testing::MakeWorld(seed);
             c.change(world);
-            const Outcome outcome = Run(world);
+            const Outcome outcome = CheckWorld(world);
             EXPECT_EQ(outcome.ByRule(), c.expected) << c.name << ", seed " << seed << "\n" << outcome.Dump();
             for (const SetFinding& f : outcome.findings) {
                 EXPECT_EQ(f.severity, c.severity) << c.name << ": " << FormatSetFinding(f);
@@ -239,7 +239,7 @@ TEST(GamedbSetCheck, RenamingAMaterialReportsEveryItemNamingIt) {
         for (const std::string& material : original.Values("items.materials.name")) {
             World world = original;
             world.Row("items.materials", material)["name"] = Text(material + "x");
-            const Outcome outcome = Run(world);
+            const Outcome outcome = CheckWorld(world);
             ExpectOnly(outcome, {"R07", "R08", "R09", "R15"}, CountSpecs(original, material, true), material);
             for (const SetFinding& f : outcome.findings) EXPECT_NE(f.value.find("." + material), std::string::npos) << f.value;
         }
@@ -252,7 +252,7 @@ TEST(GamedbSetCheck, RenamingAnArmorReportsEveryUse) {
         for (const std::string& armor : original.Values("items.armors.name")) {
             World world = original;
             world.Row("items.armors", armor)["name"] = Text(armor + " new");
-            ExpectOnly(Run(world), {"R07", "R09", "R15"}, CountSpecs(original, armor, false), armor);
+            ExpectOnly(CheckWorld(world), {"R07", "R09", "R15"}, CountSpecs(original, armor, false), armor);
         }
     }
 }
@@ -289,7 +289,7 @@ TEST(GamedbSetCheck, RecodingAModifierReportsEverySpellUsingIt) {
             // Same first letter and no allod digit: only the uses break.
             for (WorldRow& row : world.Block("spells.spell_modifiers"))
                 if (row["code"].texts[0] == code) row["code"] = Text(code + "x");
-            ExpectOnly(Run(world), {"R07", "R08", "R09", "R10", "R15", "R22", "R23"}, CountModifierUses(original, code), code);
+            ExpectOnly(CheckWorld(world), {"R07", "R08", "R09", "R10", "R15", "R22", "R23"}, CountModifierUses(original, code), code);
         }
     }
 }
@@ -304,7 +304,7 @@ TEST(GamedbSetCheck, RenamingARaceReportsItsMonstersAndSpeech) {
                 const std::vector<std::string> values = original.Values(path);
                 return static_cast<int>(std::count(values.begin(), values.end(), race));
             };
-            ExpectOnly(Run(world), {"R06", "R20"}, uses("units.monsters.race") + uses("acks.cries.unit"), race);
+            ExpectOnly(CheckWorld(world), {"R06", "R20"}, uses("units.monsters.race") + uses("acks.cries.unit"), race);
         }
     }
 }
@@ -319,7 +319,7 @@ TEST(GamedbSetCheck, WhatTheShippedGameBreaksIsAWarning) {
                 if (row.contains(field) && !row[field].texts.empty() && row[field].texts[0] == npc) row[field] = Text(rogue);
     world.Row("units.npcs", rogue)["perks"] = List({"backstab2"});
     world.Row("units.races", "Race 0")["mask"] = Text("unmomu1");   // a mask, but not the shipped race's
-    const Outcome outcome = Run(world);
+    const Outcome outcome = CheckWorld(world);
     ASSERT_EQ(outcome.findings.size(), 2u) << outcome.Dump();
     EXPECT_EQ(outcome.summary.warnings, 1);
     EXPECT_EQ(outcome.summary.errors, 1);
@@ -349,7 +349,7 @@ TEST(GamedbSetCheck, MessagesSayWhyAndSuggest) {
     world.Row("items.armors", "armor 1")["material"] = Text("Cloth");
     world.Row("units.monsters", "Monster 1")["items"] = List({"material.dragon black hide [4]"});
     std::string text;
-    for (const SetFinding& f : Run(world).findings) text += FormatSetFinding(f) + "\n";
+    for (const SetFinding& f : CheckWorld(world).findings) text += FormatSetFinding(f) + "\n";
     EXPECT_NE(text.find("error: units monsters \"Monster 0\", wears \"armor 1.wool\": material \"wool\" is not a material name "
                         "(did you mean \"wol\"?) [R07]"),
               std::string::npos)
