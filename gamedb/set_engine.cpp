@@ -341,8 +341,13 @@ const NameIndex* Engine::Index(std::string_view to) {
             break;
         }
         index->targetField = std::string(path.field);
-        index->label += (index->label.empty() ? "" : " or ") + std::string(path.block) +
-                        (path.field == "name" ? std::string() : " " + std::string(path.field) + "s");
+        // "materials", "material kinds", "monsters or races".
+        std::string label(path.block);
+        if (path.field != "name") {
+            if (label.ends_with('s')) label.pop_back();
+            label += " " + std::string(path.field) + "s";
+        }
+        index->label += (index->label.empty() ? "" : " or ") + label;
         for (const SetRecord& record : *records) {
             const SetValue* value = record.Find(path.field);
             if (value == nullptr) continue;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "archive/archive.h"
+#include "gamedb/set_engine.h"
 #include "tests/support/gamedb_world.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
@@ -116,22 +117,25 @@ TEST(GamedbSetCli, ArchiveMasksAndPackWarnings) {
 
     // pack of one database folder of an unpacked archive warns about what it breaks, and packs.
     ASSERT_EQ(Gamedb(dir, "unpack game.res mod").exitCode, 0);
-    RenameInTable(dir / "mod/Data/Items.idb/materials.txt", "steel", "steal");
+    // A material an npc's weapon names.
+    const std::string used = *set::ParseItemSpec(world.Values("units.npcs.weapons").front()).arg;
+    RenameInTable(dir / "mod/Data/Items.idb/materials.txt", used, used + "x");
+    const std::string broken = "material \"" + used + "\" is not a material name";
     const RunResult one = Gamedb(dir, "pack mod/Data/Items.idb Items-mod.idb");
     EXPECT_EQ(one.exitCode, 0) << one.err;
     EXPECT_TRUE(fs::exists(dir / "Items-mod.idb"));
     EXPECT_TRUE(Contains(one.err, "gamedb: warning: ")) << one.err;
-    EXPECT_TRUE(Contains(one.err, "material \"steel\" is not a material name")) << one.err;
+    EXPECT_TRUE(Contains(one.err, broken)) << one.err;
     EXPECT_TRUE(Contains(one.err, "reference warnings against the databases beside it")) << one.err;
 
     // ... and so does pack of the whole folder into an archive, and into a member.
     const RunResult all = Gamedb(dir, "pack mod mod.res");
     EXPECT_EQ(all.exitCode, 0) << all.err;
-    EXPECT_TRUE(Contains(all.err, "material \"steel\" is not a material name")) << all.err;
+    EXPECT_TRUE(Contains(all.err, broken)) << all.err;
     fs::copy_file(dir / "game.res", dir / "member.res");
     const RunResult member = Gamedb(dir, "pack mod/Data/Items.idb member.res:Data/Items.idb");
     EXPECT_EQ(member.exitCode, 0) << member.err;
-    EXPECT_TRUE(Contains(member.err, "material \"steel\" is not a material name")) << member.err;
+    EXPECT_TRUE(Contains(member.err, broken)) << member.err;
     EXPECT_EQ(Gamedb(dir, "check member.res").exitCode, 1);
 
     // A table folder on its own has nothing beside it to check against.

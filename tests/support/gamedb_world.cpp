@@ -69,7 +69,7 @@ struct Modifier {
 const std::vector<Modifier> kModifiers = {{"r0", 0, "Gipath"}, {"t1", 1, "Kania"},  {"t2", 1, "Hadagan"},
                                           {"a1", 2, "Kania"},  {"e1", 3, "Kania"},  {"e2", 3, "Hadagan"},
                                           {"d1", 4, "Kania"},  {"m1", 5, "Kania"},  {"fe", 6, "Gipath"},
-                                          {"ff", 6, "Gipath"}, {"ic", 6, "Gipath"}, {"im1", 7, "Kania"}};
+                                          {"ff", 6, "Gipath"}, {"ic", 7, "Gipath"}, {"im1", 7, "Kania"}};
 
 struct Prototype {
     std::string code, school;
