@@ -33,7 +33,7 @@ constexpr Command kCommands[] = {
     {"unpack", "DATABASE OUTDIR", 2, 2, RunUnpack, "write one table per block and manifest.txt into OUTDIR"},
     {"pack", "DIR DATABASE", 2, 2, RunPack, "write DATABASE from the tables and manifest.txt in DIR"},
     {"check", "DATABASE...|DIR|ARCHIVE", 1, SIZE_MAX, RunCheck,
-     "list every problem with its byte offset; for a set, also every reference that does not resolve"},
+     "every problem; for a set, every reference that fails"},
     {"diff", "OLD NEW", 2, 2, RunDiff, "show the records added, removed and changed from OLD to NEW"},
     {"res", "list|extract|add|replace|remove|create ARCHIVE ...", 2, SIZE_MAX, RunRes, "the archive commands below"},
 };
@@ -54,11 +54,13 @@ std::string Usage() {
         "               pack the manifest names it; K confirms it for a DATABASE\n"
         "               whose name is that of another kind\n"
         "  --quiet      print nothing on success\n"
-        "  --strict     check of a set: what the game's own data breaks too is an error, not a warning\n"
+        "  --strict     check of a set: what the game's own data breaks too is an\n"
+        "               error, not a warning\n"
         "  --help       show this help and exit\n"
         "  --version    show the version and exit\n"
         "\nExit status: 0 success, 1 failure, 2 bad usage.\n"
-        "check: 1 when it finds a problem. diff: 0 equal, 1 different, 2 on error.\n";
+        "check: 1 when it finds a problem (of a set: an error; warnings and notes\n"
+        "do not count). diff: 0 equal, 1 different, 2 on error.\n";
     text += ResUsage();
     return text;
 }
