@@ -37,12 +37,7 @@ WorldCell Floats(std::initializer_list<std::uint32_t> bits) {
 class Random {
 public:
     explicit Random(std::uint64_t seed) : state_(seed * 2 + 1) {}
-    std::uint64_t Next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
+    std::uint64_t Next() { return SplitMix(state_); }
     std::size_t Below(std::size_t n) { return n == 0 ? 0 : static_cast<std::size_t>(Next() % n); }
     bool Chance(int percent) { return static_cast<int>(Below(100)) < percent; }
     template <typename T>
