@@ -242,6 +242,8 @@ void WalkFolder(const fs::path& dir, LoadedSet& loaded, std::set<std::string>& a
     for (const fs::path& path : entries) {
         const std::string name = resarc::PathToUtf8(path.filename());
         if (fs::is_directory(path, error)) {
+            // A linked folder may lead back up the tree: never walk one.
+            if (fs::is_symlink(path, error)) continue;
             if (IsTableFolder(path)) AddSource(loaded, PackTables(path, QuotedPath(path)));
             else WalkFolder(path, loaded, animations);
         } else if (fs::is_regular_file(path, error)) {

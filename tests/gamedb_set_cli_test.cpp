@@ -72,6 +72,11 @@ TEST(GamedbSetCli, FilesAndFoldersExitStatus) {
     EXPECT_EQ(Gamedb(dir, "--strict check known").exitCode, 1);
     EXPECT_EQ(Gamedb(dir, "--quiet check known").out, "");
 
+    // A link back up the tree is not followed.
+    fs::create_directory_symlink("..", dir / "game/loop");
+    EXPECT_EQ(Gamedb(dir, "check game").exitCode, 0);
+    fs::remove(dir / "game/loop");
+
     // Unpacked tables are read as they stand: a renamed material breaks its users.
     ASSERT_EQ(Gamedb(dir, "unpack game/Items.idb game/items-tables").exitCode, 0);
     fs::rename(dir / "game/Items.idb", dir / "Items-original.idb");
