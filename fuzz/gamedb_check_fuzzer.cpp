@@ -1,13 +1,16 @@
 // Arbitrary bytes through check and diff, all in memory; the first byte picks
 // the kind. Check must never throw on what the bytes hold; a database check
-// finds clean must unpack, and must compare equal with itself.
+// finds clean must unpack, and must compare equal with itself. The set check
+// reads the same bytes as a set of one and must not fail either.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
+#include <string>
 
 #include "gamedb/byte_io.h"
 #include "gamedb/check.h"
+#include "gamedb/check_set.h"
 #include "gamedb/diff.h"
 #include "gamedb/error.h"
 #include "gamedb/folder.h"
@@ -38,5 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         gamedb::MemorySource again(bytes, "fuzz");
         gamedb::Unpack(again, kind, folder);  // must not throw
     }
+    gamedb::MemorySource forSet(bytes, "fuzz");
+    gamedb::DatabaseSet set;
+    set.byKind.emplace(std::string(kind.name), gamedb::LoadSetDatabase(forSet, kind, "fuzz"));
+    set.animations.emplace();
+    long long setFindings = 0;
+    const gamedb::SetCheckSummary setSummary = gamedb::CheckSet(set, [&](const gamedb::SetFinding& finding) {
+        ++setFindings;
+        (void)gamedb::FormatSetFinding(finding);
+    });
+    if (setFindings != setSummary.errors + setSummary.warnings + setSummary.notes) std::abort();
     return 0;
 }

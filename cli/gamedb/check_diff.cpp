@@ -42,6 +42,7 @@ std::string DiffKind(const Invocation& invocation) {
 }  // namespace
 
 int RunCheck(const Invocation& invocation) {
+    if (IsSetCheck(invocation)) return RunCheckSet(invocation);
     OpenedDatabase database = OpenDatabase(invocation.operands[0], invocation.kind);
     CheckOptions options;
     if (database.kind->name == "items" && WholeFile(database)) options.idb2txtFile = database.path;

@@ -3,6 +3,8 @@
 // command is reported by main in one place.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ struct Invocation {
     bool quiet = false;                  // --quiet
     std::string output;                  // -o DIR (res extract)
     std::string as;                      // --as NAME (res add, res replace)
+    bool strict = false;                 // --strict (check of a set)
 };
 
 // Writes a line "gamedb: MESSAGE" to stderr.
@@ -37,5 +40,21 @@ int RunPackArchive(const Invocation& invocation);
 // pack DIR ARCHIVE:MEMBER: the database replaces that member.
 int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument& member);
 std::string ResUsage();
+
+// check over a set: several operands, a folder or an archive with databases.
+bool IsSetCheck(const Invocation& invocation);
+int RunCheckSet(const Invocation& invocation);
+}  // namespace gamedb::cli
+
+namespace gamedb {
+struct LoadedSet;
+struct KindSpec;
+}  // namespace gamedb
+
+namespace gamedb::cli {
+// After a pack: the references that touch `packed` (every kind when nullptr)
+// in the set `load` gives, as warnings on stderr; never a failure.
+void ReportPackReferences(const Invocation& invocation, const std::function<std::optional<LoadedSet>()>& load,
+                          const KindSpec* packed);
 
 }  // namespace gamedb::cli

@@ -32,7 +32,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"unpack", "DATABASE OUTDIR", 2, 2, RunUnpack, "write one table per block and manifest.txt into OUTDIR"},
     {"pack", "DIR DATABASE", 2, 2, RunPack, "write DATABASE from the tables and manifest.txt in DIR"},
-    {"check", "DATABASE", 1, 1, RunCheck, "list every problem of DATABASE with its byte offset"},
+    {"check", "DATABASE...|DIR|ARCHIVE", 1, SIZE_MAX, RunCheck,
+     "every problem; for a set, every reference that fails"},
     {"diff", "OLD NEW", 2, 2, RunDiff, "show the records added, removed and changed from OLD to NEW"},
     {"res", "list|extract|add|replace|remove|create ARCHIVE ...", 2, SIZE_MAX, RunRes, "the archive commands below"},
 };
@@ -53,10 +54,13 @@ std::string Usage() {
         "               pack the manifest names it; K confirms it for a DATABASE\n"
         "               whose name is that of another kind\n"
         "  --quiet      print nothing on success\n"
+        "  --strict     check of a set: what the game's own data breaks too is an\n"
+        "               error, not a warning\n"
         "  --help       show this help and exit\n"
         "  --version    show the version and exit\n"
         "\nExit status: 0 success, 1 failure, 2 bad usage.\n"
-        "check: 1 when it finds a problem. diff: 0 equal, 1 different, 2 on error.\n";
+        "check: 1 when it finds a problem (of a set: an error; warnings and notes\n"
+        "do not count). diff: 0 equal, 1 different, 2 on error.\n";
     text += ResUsage();
     return text;
 }
@@ -91,6 +95,8 @@ int Run(std::span<const std::string> args) {
             return kExitOk;
         } else if (a == "--quiet" || a == "-q") {
             invocation.quiet = true;
+        } else if (a == "--strict") {
+            invocation.strict = true;
         } else if (a == "--kind") {
             if (i + 1 >= args.size()) return BadUsage("--kind needs a kind");
             invocation.kind = args[++i];

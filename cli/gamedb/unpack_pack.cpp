@@ -6,6 +6,7 @@
 #include "gamedb/archive_folder.h"
 #include "gamedb/archive_member.h"
 #include "gamedb/byte_io.h"
+#include "gamedb/check_set.h"
 #include "gamedb/database.h"
 #include "gamedb/folder.h"
 #include "gamedb/pack.h"
@@ -23,6 +24,16 @@ std::string Tables(const std::vector<TableSummary>& tables) {
     return text.empty() ? "no blocks" : text + " rows";
 }
 
+// The database just written, as the set check reads it.
+SetSource PackedSource(const std::filesystem::path& target, const KindSpec& kind) {
+    FileRegionSource file(target, 0, UINT64_MAX, QuotedPath(target));
+    SetSource source;
+    source.kind = &kind;
+    source.label = QuotedPath(target);
+    file.ReadInto(source.bytes, static_cast<std::size_t>(file.Size()), "the database");
+    return source;
+}
+
 }  // namespace
 
 int RunUnpack(const Invocation& invocation) {
@@ -38,7 +49,12 @@ int RunUnpack(const Invocation& invocation) {
 }
 
 int RunPack(const Invocation& invocation) {
-    if (IsArchiveFolder(PathFromUtf8(invocation.operands[0]))) return RunPackArchive(invocation);
+    if (IsArchiveFolder(PathFromUtf8(invocation.operands[0]))) {
+        const int status = RunPackArchive(invocation);
+        if (status == kExitOk)
+            ReportPackReferences(invocation, [&] { return std::optional(LoadSetFromArchive(PathFromUtf8(invocation.operands[1]))); }, nullptr);
+        return status;
+    }
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[0]);
     const std::filesystem::path target = PathFromUtf8(invocation.operands[1]);
     // Tables of one kind packed under another kind's name would replace a
@@ -52,11 +68,17 @@ int RunPack(const Invocation& invocation) {
         throw UsageError(QuotedPath(dir) + " holds a " + std::string(kind.name) + " database, but the name " +
                          QuotedPath(target) + " is that of a " + std::string(named->name) + " database; give --kind " +
                          std::string(kind.name) + " to write it all the same");
-    if (const auto member = SplitMemberArgument(invocation.operands[1])) return RunPackIntoMember(invocation, *member);
+    if (const auto member = SplitMemberArgument(invocation.operands[1])) {
+        const int status = RunPackIntoMember(invocation, *member);
+        if (status == kExitOk)
+            ReportPackReferences(invocation, [&] { return std::optional(LoadSetFromArchive(PathFromUtf8(member->archive))); }, &kind);
+        return status;
+    }
     const PackSummary summary = PackToFile(dir, target);
     if (!invocation.quiet)
         Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
                " bytes): " + Tables(summary.tables));
+    ReportPackReferences(invocation, [&] { return SetAroundTables(dir, PackedSource(target, kind)); }, &kind);
     return kExitOk;
 }
 

@@ -87,6 +87,14 @@ struct GenOptions {
     static GenOptions Irregular(std::uint64_t seed, double rate = 0.05);
 };
 
+// splitmix64 over `state`: small, fast and the same everywhere.
+inline std::uint64_t SplitMix(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
 GenDatabase Generate(const KindSpec& kind, const GenOptions& options);
 // Adds records round-robin over the blocks until the serialised size reaches
 // `targetBytes`; for the benchmark.
