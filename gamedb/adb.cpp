@@ -90,8 +90,8 @@ constexpr AdbColumn kClip36[] = {
     {"name", AdbCell::Name, 0}, Word("unk_1", 20), Word("unk_2", 24), Word("unk_3", 28), Word("unk_4", 32),
 };
 
-constexpr AdbLayout kLayout88{88, kClip88, kCode, kForms, 32, 40, 9, kEvents88};
-constexpr AdbLayout kLayout84{84, kClip84, kCode, kForms, 28, 36, 9, kEvents84};
+constexpr AdbLayout kLayout88{88, kClip88, kCode, kForms, 32, 40, 8, kEvents88};
+constexpr AdbLayout kLayout84{84, kClip84, kCode, kForms, 28, 36, 8, kEvents84};
 constexpr AdbLayout kLayout36{36, kClip36, -1, -1, -1, -1, 0, {}};
 constexpr const AdbLayout* kLayouts[] = {&kLayout88, &kLayout84, &kLayout36};
 

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "gamedb/adb.h"
+#include "tests/support/adb_gen.h"
 #include "tests/support/gamedb_gen.h"
 
 int main(int argc, char** argv) {
@@ -22,8 +24,15 @@ int main(int argc, char** argv) {
     try {
         const std::uint64_t seed = argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 1;
         const std::string path = argv[2];
-        gamedb::testing::WriteDatabase(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                                       gamedb::testing::Generate(*kind, gamedb::testing::GenOptions::Irregular(seed)));
+        const std::filesystem::path file(std::u8string(path.begin(), path.end()));
+        if (gamedb::IsAnimKind(*kind)) {
+            gamedb::testing::AdbGenOptions options;
+            options.seed = seed;
+            options.irregularRate = 0.05;
+            gamedb::testing::WriteBytes(file, gamedb::testing::SerializeAdb(gamedb::testing::GenerateAdb(options)));
+        } else {
+            gamedb::testing::WriteDatabase(file, gamedb::testing::Generate(*kind, gamedb::testing::GenOptions::Irregular(seed)));
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_gamedb: %s\n", e.what());
         return 1;
