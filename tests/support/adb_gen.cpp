@@ -5,19 +5,15 @@
 #include <bit>
 #include <string_view>
 
+#include "tests/support/gamedb_gen.h"
+
 namespace gamedb::testing {
 namespace {
 
 class Rng {
 public:
     explicit Rng(std::uint64_t seed) : state_(seed * 2 + 1) {}
-    // splitmix64, the same everywhere.
-    std::uint64_t Next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
+    std::uint64_t Next() { return SplitMix64(state_); }
     std::uint32_t Below(std::uint64_t n) { return n == 0 ? 0 : static_cast<std::uint32_t>(Next() % n); }
     std::uint32_t Between(std::uint32_t low, std::uint32_t high) { return low + Below(std::uint64_t{high} - low + 1); }
     bool Chance(double p) { return p > 0 && static_cast<double>(Next() >> 11) * 0x1.0p-53 < p; }

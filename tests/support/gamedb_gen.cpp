@@ -101,13 +101,7 @@ class Generator {
 public:
     Generator(const GenOptions& options, std::uint64_t seed) : options_(options), state_(seed * 2 + 1) {}
 
-    // splitmix64: small, fast and the same everywhere.
-    std::uint64_t Next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
+    std::uint64_t Next() { return SplitMix64(state_); }
     std::uint32_t Below(std::uint64_t n) { return n == 0 ? 0 : static_cast<std::uint32_t>(Next() % n); }
     int Between(int low, int high) { return low + static_cast<int>(Below(static_cast<std::uint64_t>(high - low + 1))); }
     bool Chance(double p) { return p > 0 && static_cast<double>(Next() >> 11) * 0x1.0p-53 < p; }
@@ -327,6 +321,13 @@ void AppendRecord(Bytes& out, const GenRecord& record) {
 GenRecord RandomRecord(const RecordSpec& spec, std::uint64_t seed, const GenOptions& options) {
     Generator gen(options, seed);
     return gen.Record(spec);
+}
+
+std::uint64_t SplitMix64(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
 }
 
 GenDatabase Generate(const KindSpec& kind, const GenOptions& options) {

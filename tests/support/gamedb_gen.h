@@ -84,6 +84,9 @@ struct GenOptions {
 };
 
 GenDatabase Generate(const KindSpec& kind, const GenOptions& options);
+
+// splitmix64: small, fast and the same everywhere; advances `state`.
+std::uint64_t SplitMix64(std::uint64_t& state);
 // Adds records round-robin over the blocks until the serialised size reaches
 // `targetBytes`; for the benchmark.
 GenDatabase GenerateOfSize(const KindSpec& kind, std::uint64_t targetBytes, const GenOptions& options);
