@@ -218,7 +218,11 @@ PackSummary PackAnims(InputFolder& in, ByteSink& out) {
     std::vector<std::size_t> cellOf(layout.columns.size() + 1, none);
     std::vector<std::string> header;
     for (std::size_t c = 0; c < cells.size(); ++c) {
-        header.emplace_back(UnquoteCell(cells[c], scratch));
+        try {
+            header.emplace_back(UnquoteCell(cells[c], scratch));
+        } catch (const CellProblem& problem) {
+            fail(1, {}, "bad column name", std::string(cells[c]), problem.expected);
+        }
         const std::string& name = header.back();
         std::size_t f = 0;
         while (f < layout.columns.size() && layout.columns[f].name != name) ++f;

@@ -398,6 +398,34 @@ TEST(GamedbAdb, DiffPairsClipsByName) {
     EXPECT_TRUE(Diff(again1, again2, AnimKind()).Equal());
 }
 
+TEST(GamedbAdb, ABadTableIsAnErrorNamingItsPlace) {
+    const AdbBytes bytes = OneClip("uidle", 6u << 18, 0);
+    const struct {
+        std::string from, to, column;
+        long long row;
+    } cases[] = {
+        {"name\t", "\"na\"me\t", "", 1},            // broken quoting in the header
+        {"\tweapons", "\tarms", "arms", 1},          // unknown column
+        {"\tmodifier", "", "modifier", 1},            // missing column
+        {"", "\tx", "", 2},                        // a value beyond the header's columns
+    };
+    for (const auto& c : cases) {
+        Unpacked u;
+        UnpackInto(bytes, u);
+        std::string& table = u.Table();
+        if (c.from.empty()) table.insert(table.size() - 2, c.to);
+        else table.replace(table.find(c.from), c.from.size(), c.to);
+        table += "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\r\n";   // a row of blanks too
+        try {
+            PackFolder(u.folder);
+            ADD_FAILURE() << c.to << " was taken";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.Where().column, c.column) << error.what();
+            EXPECT_EQ(error.Where().row, c.row) << error.what();
+        }
+    }
+}
+
 TEST(GamedbAdb, TheKindComesFromTheName) {
     EXPECT_EQ(KindForFileName("UNMOGO.ADB"), &AnimKind());
     EXPECT_EQ(KindForFileName("data\\unhufe.adb"), &AnimKind());
