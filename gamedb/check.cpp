@@ -5,6 +5,7 @@
 #include <charconv>
 #include <span>
 
+#include "gamedb/adb.h"
 #include "gamedb/cells.h"
 #include "gamedb/error.h"
 
@@ -436,6 +437,7 @@ std::string FormatFinding(const CheckFinding& finding) {
 
 CheckSummary Check(ByteSource& source, const KindSpec& kind, const std::function<void(const CheckFinding&)>& report,
                    const CheckOptions& options) {
+    if (IsAnimKind(kind)) return CheckAnims(source, report);
     const bool simulate = !options.idb2txtFile.empty() && kind.name == "items";
     Checker checker(source, kind, report, simulate);
     CheckSummary summary = checker.Run();

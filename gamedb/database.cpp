@@ -1,5 +1,6 @@
 #include "gamedb/database.h"
 
+#include "gamedb/adb.h"
 #include "gamedb/archive_member.h"
 #include "gamedb/error.h"
 
@@ -12,6 +13,7 @@ std::string KindList() {
         if (!list.empty()) list += ", ";
         list += std::string(kind.name) + " (" + std::string(kind.filePattern) + ")";
     }
+    list += ", " + std::string(AnimKind().name) + " (" + std::string(AnimKind().filePattern) + ")";
     return list;
 }
 

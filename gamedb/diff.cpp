@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 
+#include "gamedb/adb.h"
 #include "gamedb/cells.h"
 #include "gamedb/framing.h"
 
@@ -246,6 +247,7 @@ bool DiffResult::Equal() const {
 }
 
 DiffResult Diff(ByteSource& oldDb, ByteSource& newDb, const KindSpec& kind) {
+    if (IsAnimKind(kind)) return DiffAnims(oldDb, newDb);
     FrameReader oldReader(oldDb);
     FrameReader newReader(newDb);
     DiffResult result;

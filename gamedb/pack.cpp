@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "export/file_io.h"
+#include "gamedb/adb.h"
 #include "gamedb/cells.h"
 #include "gamedb/error.h"
 #include "gamedb/framing.h"
@@ -423,6 +424,7 @@ private:
 }  // namespace
 
 PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds) {
+    if (IsAnimsFolder(in)) return PackAnims(in, out);
     const Manifest manifest = ReadManifest(in, kinds);
     PackSummary summary;
     const std::uint64_t start = out.Position();
@@ -456,7 +458,7 @@ PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds
     return summary;
 }
 
-const KindSpec& ManifestKind(InputFolder& in) { return *ReadManifest(in, Kinds()).kind; }
+const KindSpec& ManifestKind(InputFolder& in) { return IsAnimsFolder(in) ? AnimKind() : *ReadManifest(in, Kinds()).kind; }
 
 PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
     DiskInputFolder in(dir);
@@ -468,10 +470,13 @@ PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
     }
     // The database must not replace one of the files it is made from.
     if (fs::exists(target, error)) {
-        const Manifest manifest = ReadManifest(in, Kinds());
-        std::vector<std::string> inputs{std::string(kManifestName)};
-        for (const BlockEntry& block : manifest.blocks) inputs.push_back(block.table);
-        if (!manifest.trailerFile.empty()) inputs.push_back(manifest.trailerFile);
+        std::vector<std::string> inputs = AnimsFolderFiles(in);
+        if (inputs.empty()) {
+            const Manifest manifest = ReadManifest(in, Kinds());
+            inputs.push_back(std::string(kManifestName));
+            for (const BlockEntry& block : manifest.blocks) inputs.push_back(block.table);
+            if (!manifest.trailerFile.empty()) inputs.push_back(manifest.trailerFile);
+        }
         for (const std::string& name : inputs) {
             const fs::path input = dir / PathFromUtf8(name);
             if (idb::SameFile(input, target)) {

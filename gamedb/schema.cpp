@@ -1,5 +1,7 @@
 #include "gamedb/schema.h"
 
+#include "gamedb/adb.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -315,7 +317,7 @@ std::span<const KindSpec> Kinds() { return kKinds; }
 const KindSpec* FindKind(std::string_view name) {
     for (const KindSpec& kind : Kinds())
         if (kind.name == name) return &kind;
-    return nullptr;
+    return name == AnimKind().name ? &AnimKind() : nullptr;
 }
 
 namespace {
@@ -340,7 +342,7 @@ const KindSpec* KindForFileName(std::string_view fileName) {
         if (!kind.filePattern.starts_with("*") && EqualsNoCase(fileName, kind.filePattern)) return &kind;
     for (const KindSpec& kind : Kinds())
         if (kind.filePattern.starts_with("*") && EndsWithNoCase(fileName, kind.filePattern.substr(1))) return &kind;
-    return nullptr;
+    return EndsWithNoCase(fileName, AnimKind().filePattern.substr(1)) ? &AnimKind() : nullptr;
 }
 
 const BlockSpec* FindBlock(const KindSpec& kind, std::uint8_t tag) {

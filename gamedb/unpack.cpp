@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "gamedb/adb.h"
 #include "gamedb/cells.h"
 #include "gamedb/error.h"
 #include "gamedb/framing.h"
@@ -217,6 +218,7 @@ std::string TableName(const KindSpec& kind, std::uint8_t blockTag) {
 }
 
 UnpackSummary Unpack(ByteSource& database, const KindSpec& kind, OutputFolder& out) {
+    if (IsAnimKind(kind)) return UnpackAnims(database, out);
     return Unpacker(database, kind, out).Run();
 }
 

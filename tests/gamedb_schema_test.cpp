@@ -115,7 +115,7 @@ TEST(GamedbSchema, KindForFileName) {
         {"myprints.db", ""},
         {"acks.db.bak", ""},
         {"other.db", ""},
-        {"unhufe.adb", ""},
+        {"unhufe.adb", "anims"},
         {"idb", ""},
         {".idb", "items"},
         {"", ""},

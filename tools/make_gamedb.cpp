@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include "gamedb/adb.h"
+#include "tests/support/adb_gen.h"
 #include "tests/support/gamedb_gen.h"
 
 int main(int argc, char** argv) {
@@ -36,8 +38,15 @@ int main(int argc, char** argv) {
             options.oddFloatRate = 0.3;
         }
         const std::string path = argv[2];
-        gamedb::testing::WriteDatabase(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                                       gamedb::testing::Generate(*kind, options));
+        const std::filesystem::path file(std::u8string(path.begin(), path.end()));
+        if (gamedb::IsAnimKind(*kind)) {
+            gamedb::testing::AdbGenOptions adbOptions;
+            adbOptions.seed = seed;
+            adbOptions.irregularRate = 0.05;
+            gamedb::testing::WriteBytes(file, gamedb::testing::SerializeAdb(gamedb::testing::GenerateAdb(adbOptions)));
+        } else {
+            gamedb::testing::WriteDatabase(file, gamedb::testing::Generate(*kind, options));
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "make_gamedb: %s\n", e.what());
         return 1;

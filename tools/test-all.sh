@@ -40,14 +40,14 @@ run_fuzzer() {
   grep -E '^(Done|stat::peak_rss_mb)' "$dir/$name.log"
 }
 
-step "fuzzing (clang, libFuzzer + ASan + UBSan): conversion 60 s, gamedb unpack, pack and archive reader 30 s each, gamedb check and workbook reader 20 s"
+step "fuzzing (clang, libFuzzer + ASan + UBSan): conversion 60 s, gamedb unpack, pack and archive reader 30 s each, gamedb check, animation databases and workbook reader 20 s each"
 cmake --preset fuzz
 cmake --build --preset fuzz -j "$jobs"
 fuzzers=$PWD/build/fuzz/fuzz
 fuzz_dir=$(mktemp -d -p /dev/shm 2>/dev/null || mktemp -d)
 "$fuzzers/make_seeds" "$fuzz_dir/convert"
 cp samples/Items.idb "$fuzz_dir/convert/"
-"$fuzzers/make_gamedb_seeds" "$fuzz_dir/unpack" "$fuzz_dir/pack"
+"$fuzzers/make_gamedb_seeds" "$fuzz_dir/unpack" "$fuzz_dir/pack" "$fuzz_dir/adb"
 "$fuzzers/archive_seeds" "$fuzz_dir/archive"
 # Every conversion run writes six tables into the current folder: the throw-away one.
 run_fuzzer convert 60 "$fuzzers/convert_fuzzer" "$fuzz_dir" convert
@@ -57,6 +57,7 @@ run_fuzzer pack 30 "$fuzzers/gamedb_pack_fuzzer" "$fuzz_dir" pack
 mkdir -p "$fuzz_dir/check" && cp "$fuzz_dir"/unpack/* "$fuzz_dir/check/"
 run_fuzzer check 20 "$fuzzers/gamedb_check_fuzzer" "$fuzz_dir" check
 run_fuzzer archive 30 "$fuzzers/archive_fuzzer" "$fuzz_dir" archive
+run_fuzzer adb 20 "$fuzzers/adb_fuzzer" "$fuzz_dir" adb
 "$fuzzers/workbook_seeds" "$fuzz_dir/workbook"
 run_fuzzer workbook 20 "$fuzzers/workbook_fuzzer" "$fuzz_dir" workbook
 rm -rf "$fuzz_dir"

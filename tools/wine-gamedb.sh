@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # gamedb.exe under wine64: unpack and pack of a generated database of every
-# kind, with Cyrillic file and folder names; the database must come back
+# kind (animation databases too), with Cyrillic file and folder names; the database must come back
 # byte for byte and the tables must equal those of the Linux build.
 #
 #   tools/wine-gamedb.sh BUILD_DIR      (an x86_64 MinGW build, e.g. build/mingw-x86_64)
@@ -25,7 +25,7 @@ done
 rm -rf "$work"
 wine_prefix_up
 cd "$work"
-for kind in items levers perks prints spells units quests acks; do
+for kind in items levers perks prints spells units quests acks anims; do
   db="База $kind.bin"
   "$native/make_gamedb" "$kind" "$db" 7
   timeout 60 "$WINE" "$program" --quiet --kind "$kind" unpack "$db" "Таблицы $kind" </dev/null ||
@@ -65,6 +65,10 @@ same_as_linux 1 check "Предметы.idb"
 same_as_linux 0 diff "Предметы.idb" "Предметы.idb"
 same_as_linux 1 diff "Предметы.idb" "Предметы-мод.idb"
 same_as_linux 2 diff "Предметы.idb" "нет такого.idb"
+"$native/make_gamedb" anims "Гоблин.adb" 3
+"$native/make_gamedb" anims "Гоблин-мод.adb" 4
+same_as_linux 0 diff "Гоблин.adb" "Гоблин.adb"
+same_as_linux 1 diff "Гоблин.adb" "Гоблин-мод.adb"
 echo "wine-gamedb: check and diff report and exit as on Linux"
 
 # check of a set: random databases break many references; the same findings

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "cli/gamedb/commands.h"
+#include "gamedb/adb.h"
 #include "gamedb/check.h"
 #include "gamedb/database.h"
 #include "gamedb/diff.h"
@@ -54,8 +55,9 @@ int RunCheck(const Invocation& invocation) {
               },
               options);
     if (!invocation.quiet || summary.problems > 0)
-        Print(database.label + " (" + std::string(database.kind->name) + "): " + std::to_string(summary.blocks) +
-              " blocks, " + std::to_string(summary.records) + " records, " + std::to_string(summary.problems) +
+        Print(database.label + " (" + std::string(database.kind->name) + "): " +
+              (IsAnimKind(*database.kind) ? "" : std::to_string(summary.blocks) + " blocks, ") +
+              std::to_string(summary.records) + (IsAnimKind(*database.kind) ? " clips, " : " records, ") + std::to_string(summary.problems) +
               (summary.problems == 1 ? " problem\n" : " problems\n"));
     if (OutputFailed()) {
         Report("cannot write the report to the standard output");

@@ -50,7 +50,7 @@ std::string Usage() {
     text +=
         "\nOptions:\n"
         "  --kind K     the database kind (items, levers, perks, prints, spells, units,\n"
-        "               quests, acks); by default it comes from the file name. For\n"
+        "               quests, acks, anims); by default it comes from the file name. For\n"
         "               pack the manifest names it; K confirms it for a DATABASE\n"
         "               whose name is that of another kind\n"
         "  --quiet      print nothing on success\n"

@@ -96,6 +96,7 @@ inline std::uint64_t SplitMix(std::uint64_t& state) {
 }
 
 GenDatabase Generate(const KindSpec& kind, const GenOptions& options);
+
 // Adds records round-robin over the blocks until the serialised size reaches
 // `targetBytes`; for the benchmark.
 GenDatabase GenerateOfSize(const KindSpec& kind, std::uint64_t targetBytes, const GenOptions& options);
