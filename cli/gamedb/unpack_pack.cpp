@@ -38,9 +38,11 @@ int RunUnpack(const Invocation& invocation) {
 }
 
 int RunPack(const Invocation& invocation) {
-    if (IsArchiveFolder(PathFromUtf8(invocation.operands[0]))) return RunPackArchive(invocation);
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[0]);
     const std::filesystem::path target = PathFromUtf8(invocation.operands[1]);
+    const auto member = SplitMemberArgument(invocation.operands[1]);
+    PrepareTarget(member ? PathFromUtf8(member->archive) : target);
+    if (IsArchiveFolder(dir)) return RunPackArchive(invocation);
     // Tables of one kind packed under another kind's name would replace a
     // database the game reads as something else.
     DiskInputFolder in(dir);
@@ -52,7 +54,7 @@ int RunPack(const Invocation& invocation) {
         throw UsageError(QuotedPath(dir) + " holds a " + std::string(kind.name) + " database, but the name " +
                          QuotedPath(target) + " is that of a " + std::string(named->name) + " database; give --kind " +
                          std::string(kind.name) + " to write it all the same");
-    if (const auto member = SplitMemberArgument(invocation.operands[1])) return RunPackIntoMember(invocation, *member);
+    if (member) return RunPackIntoMember(invocation, *member);
     const PackSummary summary = PackToFile(dir, target);
     if (!invocation.quiet)
         Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
