@@ -53,7 +53,7 @@ int RunCheck(const Invocation& invocation) {
         Print(database.label + " (" + std::string(database.kind->name) + "): " + std::to_string(summary.blocks) +
               " blocks, " + std::to_string(summary.records) + " records, " + std::to_string(summary.problems) +
               (summary.problems == 1 ? " problem\n" : " problems\n"));
-    if (StdoutFailed()) return kExitFailure;
+    if (StdoutFailed("the report")) return kExitFailure;
     return summary.problems > 0 ? kExitFailure : kExitOk;
 }
 
@@ -66,7 +66,7 @@ int RunDiff(const Invocation& invocation) {
         OpenedDatabase after = OpenDatabase(invocation.operands[1], kind);
         const DiffResult diff = Diff(*before.source, *after.source, *before.kind);
         if (!invocation.quiet) Print(FormatDiff(diff));
-        if (StdoutFailed()) return kExitTrouble;
+        if (StdoutFailed("the report")) return kExitTrouble;
         return diff.Equal() ? kExitOk : kExitFailure;
     } catch (const UsageError&) {
         throw;

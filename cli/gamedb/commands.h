@@ -27,7 +27,7 @@ struct Invocation {
 void Report(const std::string& message);
 // Whether what went to stdout failed to reach it (a full device, a closed
 // pipe); reports it when so. Output that was lost must not pass for success.
-bool StdoutFailed();
+bool StdoutFailed(const std::string& what);
 // Before a file named by the user is written: refuses a target that is not a
 // regular file (a device, a pipe, a folder), and removes the temporaries a
 // killed run of ours left beside it.

@@ -87,10 +87,10 @@ int Run(std::span<const std::string> args) {
             optionsEnded = true;
         } else if (a == "--help" || a == "-h") {
             Print(stdout, Usage());
-            return StdoutFailed() ? kExitFailure : kExitOk;
+            return StdoutFailed("the help") ? kExitFailure : kExitOk;
         } else if (a == "--version") {
             Print(stdout, "gamedb " GAMEDB_VERSION "\n");
-            return StdoutFailed() ? kExitFailure : kExitOk;
+            return StdoutFailed("the version") ? kExitFailure : kExitOk;
         } else if (a == "--quiet" || a == "-q") {
             invocation.quiet = true;
         } else if (a == "--kind") {
@@ -126,9 +126,9 @@ void Report(const std::string& message) {
     Print(stderr, "\n");
 }
 
-bool StdoutFailed() {
+bool StdoutFailed(const std::string& what) {
     if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return false;
-    Report("cannot write to the standard output");
+    Report("cannot write " + what + " to the standard output");
     return true;
 }
 

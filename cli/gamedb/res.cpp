@@ -64,7 +64,7 @@ int List(const Invocation& invocation) {
         text += std::string(size) + "  " + resarc::FormatTime(entry.time) + "  " + name + "\n";
     }
     std::fwrite(text.data(), 1, text.size(), stdout);
-    if (StdoutFailed()) return kExitFailure;
+    if (StdoutFailed("the list")) return kExitFailure;
     if (!invocation.quiet) {
         Report(std::to_string(archive.Entries().size()) + " members in " + Quoted(archive.DisplayName()));
     }
