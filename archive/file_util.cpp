@@ -21,9 +21,8 @@ std::string LastErrorText() {
 }
 
 TempOutput::TempOutput(std::filesystem::path target) : target_(std::move(target)) {
-    temp_ = idb::TemporaryBeside(target_);
     std::error_code error;
-    file_ = idb::OpenForWrite(temp_, error);
+    file_ = idb::CreateTemporaryBeside(target_, temp_, error);
     if (!file_) {
         throw ArchiveError("cannot create \"" + PathToUtf8(temp_) + "\": " + error.message());
     }

@@ -42,18 +42,22 @@ fs::path MemberPath(const fs::path& archive, std::string_view cp1251Name) {
     return relative;
 }
 
-// Members that would land on one path (names equal but for case, on a
-// system that ignores case), or a member inside another member's path.
-void CheckPaths(const fs::path& archivePath, const resarc::Archive& archive) {
+}  // namespace
+
+void CheckMemberPaths(const fs::path& archivePath, std::span<const resarc::Entry* const> entries, bool withRecord) {
     std::map<std::string, std::string> files;     // folded path -> member name
     std::map<std::string, std::string> folders;   // folded folder -> a member inside it
-    for (const resarc::Entry& entry : archive.Entries()) {
-        std::string folded = entry.name;
+    for (const resarc::Entry* entry : entries) {
+        MemberPath(archivePath, entry->name);
+        std::string folded = entry->name;
         for (char& c : folded) c = static_cast<char>(resarc::Cp1251Lower(static_cast<unsigned char>(c)));
-        const std::string name = Utf8Name(entry);
-        if (folded == "~archive.txt") Fail(archivePath, "the member \"" + name + "\" has the name of the folder's own record");
+        const std::string name = Utf8Name(*entry);
+        if (withRecord && folded == "~archive.txt")
+            Fail(archivePath, "the member \"" + name + "\" has the name of the folder's own record");
         if (const auto it = files.find(folded); it != files.end()) {
-            Fail(archivePath, "the members \"" + it->second + "\" and \"" + name + "\" would be the same file");
+            Fail(archivePath, "the members \"" + it->second + "\" and \"" + name +
+                                  "\" would be the same file (names are one where case is ignored, as on Windows); "
+                                  "nothing was written");
         }
         if (const auto it = folders.find(folded); it != folders.end()) {
             Fail(archivePath, "the member \"" + name + "\" would be the folder of \"" + it->second + "\"");
@@ -67,6 +71,15 @@ void CheckPaths(const fs::path& archivePath, const resarc::Archive& archive) {
             folders.emplace(folder, name);
         }
     }
+}
+
+namespace {
+
+void WriteMember(const resarc::Archive& archive, const resarc::Entry& entry, DiskOutputFolder& out,
+                 const fs::path& relative) {
+    const std::unique_ptr<TextOutput> file = out.CreateAt(relative);
+    archive.Stream(entry, [&file](std::string_view piece) { file->Write(piece); });
+    file->Close();
 }
 
 // Whether the file holds exactly the bytes of the member.
@@ -178,37 +191,44 @@ ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& 
     ArchiveFolderSummary summary;
     try {
         const resarc::Archive archive = resarc::Archive::Open(archivePath);
-        CheckPaths(archivePath, archive);
+        std::vector<const resarc::Entry*> entries;
+        for (const resarc::Entry& entry : archive.Entries()) entries.push_back(&entry);
+        CheckMemberPaths(archivePath, entries, true);
         std::string manifest = "format\t" + std::string(kFormatLine) + "\n";
         manifest += "archive\t" + resarc::PathToUtf8(fs::absolute(archivePath)) + "\n";
-        std::error_code error;
-        fs::create_directories(dir, error);
-        if (error) Fail(dir, "cannot create the folder: " + error.message());
-
+        // One staged folder for everything: a failure leaves an earlier
+        // unpack as it was, its ~archive.txt included.
+        DiskOutputFolder out(dir, {archivePath});
         for (const resarc::Entry& entry : archive.Entries()) {
-            const fs::path target = dir / MemberPath(archivePath, entry.name);
+            const fs::path relative = MemberPath(archivePath, entry.name);
             const KindSpec* kind = KindForFileName(entry.name);
             if (kind) {
                 const std::string label = "\"" + resarc::PathToUtf8(archivePath) + ":" + Utf8Name(entry) + "\"";
                 FileRegionSource source(archivePath, entry.offset, entry.size, label);
-                DiskOutputFolder out(target, {archivePath});
-                Unpack(source, *kind, out);
+                Unpack(source, *kind, *out.Part(relative));
                 ++summary.databases;
             } else {
-                fs::create_directories(target.parent_path(), error);
-                if (error) Fail(target.parent_path(), "cannot create the folder: " + error.message());
-                archive.Extract(entry, target);
+                WriteMember(archive, entry, out, relative);
                 ++summary.files;
             }
             manifest += "member\t" + Utf8Name(entry) + "\t" + (kind ? std::string(kind->name) : std::string(kFileKind)) + "\n";
         }
-        resarc::TempOutput output(dir / PathFromUtf8(kArchiveManifestName));
-        output.Write(manifest);
-        output.Commit();
+        const std::unique_ptr<TextOutput> record = out.Create(std::string(kArchiveManifestName));
+        record->Write(manifest);
+        record->Close();
+        out.Commit();
     } catch (const resarc::ArchiveError& error) {
         throw Error(Place{}, error.what());
     }
     return summary;
+}
+
+void ExtractMembers(const resarc::Archive& archive, const fs::path& archivePath,
+                    std::span<const resarc::Entry* const> entries, const fs::path& dir) {
+    CheckMemberPaths(archivePath, entries, false);
+    DiskOutputFolder out(dir, {archivePath});
+    for (const resarc::Entry* entry : entries) WriteMember(archive, *entry, out, MemberPath(archivePath, entry->name));
+    out.Commit();
 }
 
 bool IsArchiveFolder(const fs::path& dir) {

@@ -8,9 +8,15 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace resarc {
+class Archive;
+struct Entry;
+}  // namespace resarc
 
 namespace gamedb {
 
@@ -23,7 +29,20 @@ struct ArchiveFolderSummary {
     std::size_t kept = 0;               // pack: members copied unchanged
 };
 
-// Unpacks `archive` into `dir`. Throws Error (a damaged archive, a member
+// Refuses members that could not all be written into one folder: a name
+// that is no path inside it, two names that would be one file where case is
+// ignored (refused on every system, so that the folder can go to Windows),
+// a member on another's folder; with `withRecord`, the name of the folder's
+// own record (~archive.txt).
+void CheckMemberPaths(const std::filesystem::path& archivePath, std::span<const resarc::Entry* const> entries,
+                      bool withRecord);
+
+// Writes the members as they are into `dir` (res extract), all or nothing:
+// after a failure `dir` is as it was.
+void ExtractMembers(const resarc::Archive& archive, const std::filesystem::path& archivePath,
+                    std::span<const resarc::Entry* const> entries, const std::filesystem::path& dir);
+
+// Unpacks `archive` into `dir`, all or nothing. Throws Error (a damaged archive, a member
 // name that would leave the folder, two members on one path, a damaged
 // database member); nothing of the archive itself is ever written.
 ArchiveFolderSummary UnpackArchive(const std::filesystem::path& archive, const std::filesystem::path& dir);

@@ -114,7 +114,7 @@ void MemorySink::Patch(std::uint64_t offset, std::span<const std::uint8_t> bytes
 
 FileSink::FileSink(const std::filesystem::path& path) : path_(path) {
     std::error_code error;
-    file_ = idb::OpenForWrite(path, error);
+    file_ = idb::OpenNewForWrite(path, error);
     if (!file_) Fail(QuotedPath(path), 0, "cannot create: " + error.message());
     buffer_.reserve(kBufferSize);
 }

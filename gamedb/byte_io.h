@@ -97,7 +97,7 @@ private:
     std::vector<std::uint8_t> bytes_;
 };
 
-// A new file written through a buffer; Close() reports whether every byte
+// A new file (never one that exists, nor a link) written through a buffer; Close() reports whether every byte
 // reached the disk. Throws Error on any failure.
 class FileSink final : public ByteSink {
 public:

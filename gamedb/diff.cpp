@@ -20,8 +20,8 @@ struct FieldRef {
 };
 
 struct Record {
+    std::uint8_t tag = 1;
     bool longForm = false;
-    bool framed = true;       // the payload is a clean sequence of field nodes
     std::vector<std::uint8_t> bytes;
     std::vector<FieldRef> fields;
 
@@ -46,6 +46,7 @@ bool ReadBlock(FrameReader& reader, const KindSpec& kind, Block& block) {
     RecordInfo info2;
     while (reader.NextRecord(info2)) {
         Record record;
+        record.tag = info2.header.tag;
         record.longForm = info2.header.longForm;
         record.bytes.assign(info2.payload.begin(), info2.payload.end());
         NodeCursor cursor(record.bytes);
@@ -53,7 +54,9 @@ bool ReadBlock(FrameReader& reader, const KindSpec& kind, Block& block) {
         while (cursor.Next(node))
             record.fields.push_back({node.header.tag, node.header.longForm, node.start + node.header.HeaderSize(),
                                      node.payload.size()});
-        record.framed = cursor.Failure().empty();
+        // Unpack refuses such a record, so it is damage, not a difference.
+        if (!cursor.Failure().empty())
+            reader.Fail(info2.payloadOffset + cursor.Position(), "bad field framing: " + cursor.Failure());
         block.records.push_back(std::move(record));
     }
     return true;
@@ -81,7 +84,7 @@ std::string FieldName(const RecordSpec* spec, std::uint8_t tag, std::size_t occu
 // The key that pairs records: the key field's payload, or a marker for a
 // record without one (such records pair among themselves, in order).
 std::string PairingKey(const Record& record, const BlockSpec* spec) {
-    if (spec == nullptr || spec->keyTag < 0 || !record.framed) return {};
+    if (spec == nullptr || spec->keyTag < 0) return {};
     for (const FieldRef& f : record.fields)
         if (f.tag == spec->keyTag) {
             std::string key = "+";
@@ -111,21 +114,11 @@ std::vector<std::uint8_t> TagOrder(const Record& a, const Record& b, const Recor
 }
 
 std::optional<RecordChange> CompareRecords(const Record& a, const Record& b, const RecordSpec* spec) {
-    if (a.longForm == b.longForm && a.bytes == b.bytes) return std::nullopt;
+    if (a.tag == b.tag && a.longForm == b.longForm && a.bytes == b.bytes) return std::nullopt;
     RecordChange change;
     change.kind = RecordChange::Kind::Changed;
-    if (!a.framed || !b.framed) {
-        // Fields that do not frame cleanly are compared as the whole record.
-        FieldChange field;
-        field.field = "(record bytes)";
-        field.inOld = field.inNew = true;
-        field.oldCell = std::string(1, kHexMarker);
-        AppendHex(field.oldCell, a.bytes);
-        field.newCell = std::string(1, kHexMarker);
-        AppendHex(field.newCell, b.bytes);
-        change.fields.push_back(std::move(field));
-        return change;
-    }
+    if (a.tag != b.tag)
+        change.fields.push_back({"(record tag)", true, true, std::to_string(a.tag), std::to_string(b.tag)});
     for (std::uint8_t tag : TagOrder(a, b, spec)) {
         std::vector<const FieldRef*> olds, news;
         for (const FieldRef& f : a.fields)
@@ -251,6 +244,9 @@ DiffResult Diff(ByteSource& oldDb, ByteSource& newDb, const KindSpec& kind) {
     FrameReader oldReader(oldDb);
     FrameReader newReader(newDb);
     DiffResult result;
+    if (oldReader.FileNode().tag != newReader.FileNode().tag)
+        result.notes.push_back("the file node's tag differs: " + std::to_string(oldReader.FileNode().tag) + " -> " +
+                               std::to_string(newReader.FileNode().tag));
     if (oldReader.FileNode().longForm != newReader.FileNode().longForm)
         result.notes.push_back("the file node's size form differs");
 

@@ -76,19 +76,76 @@ DiskOutputFolder::DiskOutputFolder(fs::path dir, std::vector<fs::path> protected
 DiskOutputFolder::~DiskOutputFolder() {
     std::error_code ignored;
     for (const auto& [temporary, final] : pending_) fs::remove(temporary, ignored);
-    // A folder made for a run that failed goes too (only when left empty).
-    if (created_ && !committed_) fs::remove(dir_, ignored);
+    // Folders made for a run that failed go too (only those left empty).
+    if (!committed_)
+        for (auto it = created_.rbegin(); it != created_.rend(); ++it) fs::remove(*it, ignored);
 }
 
-std::unique_ptr<TextOutput> DiskOutputFolder::Create(const std::string& name) {
-    // Made on the first file, so that a database refused at once leaves nothing behind.
-    if (!fs::is_directory(dir_)) {
-        std::error_code error;
-        created_ = fs::create_directories(dir_, error);
-        if (error || !fs::is_directory(dir_))
-            Fail(dir_, "cannot create the folder" + (error ? ": " + error.message() : std::string()));
+namespace {
+
+class PartFolder final : public OutputFolder {
+public:
+    PartFolder(DiskOutputFolder& whole, fs::path relative) : whole_(whole), relative_(std::move(relative)) {}
+    std::unique_ptr<TextOutput> Create(const std::string& name) override {
+        return whole_.CreateAt(relative_ / PathFromUtf8(name));
     }
-    const fs::path final = dir_ / PathFromUtf8(name);
+
+private:
+    DiskOutputFolder& whole_;
+    fs::path relative_;
+};
+
+bool Exists(const fs::path& path) {
+    std::error_code error;
+    return fs::symlink_status(path, error).type() != fs::file_type::not_found;
+}
+
+}  // namespace
+
+std::unique_ptr<OutputFolder> DiskOutputFolder::Part(const fs::path& relative) {
+    return std::make_unique<PartFolder>(*this, relative);
+}
+
+fs::path DiskOutputFolder::PrepareFolder(const fs::path& relative) {
+    std::error_code error;
+    if (!rootReady_) {
+        // Made on the first file, so that a database refused at once leaves
+        // nothing behind. The folder the user named may itself be a link.
+        std::vector<fs::path> missing;
+        for (fs::path p = dir_; !p.empty() && !Exists(p); p = p.parent_path()) {
+            missing.push_back(p);
+            if (p == p.parent_path()) break;
+        }
+        for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+            if (fs::create_directory(*it, error)) created_.push_back(*it);
+            if (error) Fail(*it, "cannot create the folder: " + error.message());
+        }
+        if (!fs::is_directory(dir_, error)) Fail(dir_, "is not a folder");
+        rootReady_ = true;
+    }
+    fs::path folder = dir_;
+    for (const fs::path& part : relative) {
+        folder /= part;
+        if (checked_.count(folder)) continue;
+        if (idb::IsLink(folder))
+            Fail(folder, "is a link; refusing to write through it, out of the folder " + QuotedPath(dir_));
+        const fs::file_type type = fs::symlink_status(folder, error).type();
+        if (type == fs::file_type::not_found) {
+            if (fs::create_directory(folder, error)) created_.push_back(folder);
+            if (error) Fail(folder, "cannot create the folder: " + error.message());
+        } else if (type != fs::file_type::directory) {
+            Fail(folder, "is in the way of a folder the output needs");
+        }
+        checked_.insert(folder);
+    }
+    return folder;
+}
+
+std::unique_ptr<TextOutput> DiskOutputFolder::Create(const std::string& name) { return CreateAt(PathFromUtf8(name)); }
+
+std::unique_ptr<TextOutput> DiskOutputFolder::CreateAt(const fs::path& relative) {
+    const fs::path final = PrepareFolder(relative.parent_path()) / relative.filename();
+    if (const std::string problem = idb::NotReplaceable(final); !problem.empty()) Fail(final, problem);
     for (const fs::path& input : protected_)
         if (idb::SameFile(final, input)) Fail(final, "refusing to replace the input with an output");
     const fs::path temporary = idb::TemporaryBeside(final);
@@ -115,7 +172,9 @@ void MoveOver(const fs::path& source, const fs::path& target) {
     const std::error_code error = idb::ReplaceByTemporary(source, target);
     if (!error) return;
 #ifdef _WIN32
-    const std::string reason = "system error " + std::to_string(error.value());
+    const std::string reason = error.category() == idb::NotRegularFileCategory()
+                                   ? error.message()
+                                   : "system error " + std::to_string(error.value());
 #else
     const std::string reason = error.message();
 #endif

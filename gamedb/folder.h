@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,12 +49,19 @@ private:
     std::map<std::string, std::string> files_;
 };
 
-// A folder on disk, created when the first file is. Files are written under temporary
-// names and renamed to theirs only by Commit, so a failed unpack never
-// leaves a mix of old and new tables; the destructor removes what was not
-// committed. A file that would replace one of `protectedFiles` is refused.
-// The file created last is the one that makes the folder whole: Commit
-// removes its old version first and renames the new one last.
+// A folder on disk written as one whole, the one way every output of many
+// files is made (a database's tables, an unpacked or extracted archive).
+// Files are written under temporary names beside their own and renamed to
+// theirs only by Commit, so a failed run never leaves a mix of old and new
+// files; the destructor removes what was not committed, and the folders the
+// run created (when left empty). The folder itself is created when the
+// first file is. A file may lie in subfolders (`a/b/c.txt`); a subfolder
+// that exists must be a real folder: a link (or junction) there would lead
+// out of the folder and is refused, as is a file whose place holds a
+// folder, a device or a pipe, and one that would replace one of
+// `protectedFiles`. The file created last is the one that makes the
+// folder whole: Commit removes its old version first and renames the new
+// one last.
 class DiskOutputFolder final : public OutputFolder {
 public:
     DiskOutputFolder(std::filesystem::path dir, std::vector<std::filesystem::path> protectedFiles = {});
@@ -61,14 +69,23 @@ public:
     DiskOutputFolder(const DiskOutputFolder&) = delete;
     DiskOutputFolder& operator=(const DiskOutputFolder&) = delete;
 
+    // `name` is UTF-8, `/` between folders.
     std::unique_ptr<TextOutput> Create(const std::string& name) override;
+    std::unique_ptr<TextOutput> CreateAt(const std::filesystem::path& relative);
+    // A subfolder as an OutputFolder of its own whose files are staged here
+    // and made visible by this folder's Commit (its own Commit does nothing).
+    std::unique_ptr<OutputFolder> Part(const std::filesystem::path& relative);
     void Commit() override;
 
 private:
+    std::filesystem::path PrepareFolder(const std::filesystem::path& relative);
+
     std::filesystem::path dir_;
     std::vector<std::filesystem::path> protected_;
     std::vector<std::pair<std::filesystem::path, std::filesystem::path>> pending_;  // temporary, final
-    bool created_ = false;
+    std::vector<std::filesystem::path> created_;    // folders this run made, in order
+    std::set<std::filesystem::path> checked_;      // subfolders known to be real folders
+    bool rootReady_ = false;
     bool committed_ = false;
 };
 

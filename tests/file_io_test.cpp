@@ -3,6 +3,9 @@
 #include "export/file_io.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 
 #include <cstdint>
 #include <cstdio>
@@ -82,6 +85,47 @@ TEST(TemporaryBesideTest, NamesAFreshFileInTheTargetsFolder) {
         EXPECT_FALSE(fs::exists(temporary));
         EXPECT_TRUE(seen.insert(temporary).second) << "named twice";
     }
+}
+
+// A name of up to 255 bytes still gets a temporary within the usual limit,
+// cut between characters, created anew even where a link waits at its name.
+TEST(TemporaryBesideTest, LongNamesStayWithinTheNameLimit) {
+    TempDir dir("idb-temporary");
+    for (const std::size_t characters : {100u, 113u, 120u, 127u}) {
+        std::string name;
+        for (std::size_t i = 0; i < characters; ++i) name += "\xD0\xB6";   // two bytes each
+        SCOPED_TRACE(name.size());
+        fs::path temporary;
+        std::error_code error;
+        idb::ScopedFile file = idb::CreateTemporaryBeside(dir / name, temporary, error);
+        ASSERT_TRUE(file) << error.message();
+        const std::string made = temporary.filename().string();
+        EXPECT_LE(made.size(), 255u);
+        const std::string kept = made.substr(0, made.find(".~gdb"));
+        EXPECT_EQ(kept.size() % 2, 0u) << "a character cut in half";
+        EXPECT_EQ(name.rfind(kept, 0), 0u);
+        EXPECT_GE(kept.size(), std::min<std::size_t>(name.size(), 224));
+    }
+    const fs::path target = dir / "t";
+    const fs::path planted = idb::TemporaryBeside(target);
+    fs::create_symlink(dir / "elsewhere", planted);
+    std::error_code error;
+    EXPECT_FALSE(idb::OpenNewForWrite(planted, error));
+    EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+}
+
+// A pipe (like a device) in the target's place is never replaced.
+TEST(ReplaceByTemporaryTest, RefusesWhatIsNotARegularFile) {
+    TempDir dir("idb-replace");
+    const fs::path target = dir / "pipe";
+    ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
+    const fs::path temporary = idb::TemporaryBeside(target);
+    WriteFile(temporary, "new");
+    EXPECT_NE(idb::NotReplaceable(target), "");
+    EXPECT_EQ(idb::NotReplaceable(temporary), "");
+    EXPECT_EQ(idb::ReplaceByTemporary(temporary, target).category(), idb::NotRegularFileCategory());
+    EXPECT_TRUE(fs::is_fifo(target));
+    EXPECT_EQ(ReadFile(temporary), "new");
 }
 
 TEST(ReplaceByTemporaryTest, ReplacesInOneStepOrLeavesBothAlone) {

@@ -4,6 +4,7 @@
 
 #include "gamedb/cells.h"
 #include "gamedb/error.h"
+#include "gamedb/framing.h"
 #include "tests/support/gamedb_gen.h"
 
 namespace gamedb {
@@ -199,6 +200,59 @@ TEST(GamedbDiff, ValuesInTheTablesCellSyntax) {
     EXPECT_NE(cell.find("\xD0\xBC\xD0\xB5\xD1\x87"), std::string::npos) << cell << "\n" << text;  // "меч" in UTF-8
     EXPECT_NE(text.find("weight: "), std::string::npos) << text;
     EXPECT_NE(text.find(" -> nan:0xFFFFFFFF\n"), std::string::npos) << text;
+}
+
+// Where the weapons block's first record starts in the serialized database.
+RecordInfo FirstWeapon(const Bytes& bytes) {
+    MemorySource source(bytes, "probe");
+    FrameReader reader(source);
+    BlockInfo block;
+    RecordInfo record;
+    while (reader.NextBlock(block))
+        if (block.header.tag == FindKind("items")->blocks[1].tag && reader.NextRecord(record)) return record;
+    throw std::logic_error("no weapon");
+}
+
+// Everything unpack keeps is a difference diff names; damage unpack refuses
+// is trouble (an Error), never "different".
+TEST(GamedbDiff, TagsAndDamagedFieldFraming) {
+    const Bytes before = testing::Serialize(Weapons({"axe"}));
+    const RecordInfo axe = FirstWeapon(before);
+    struct Row {
+        const char* name;
+        std::size_t offset;
+        std::uint8_t value;
+        std::string expected;   // empty: an Error naming the damage
+    };
+    const Row rows[] = {
+        {"file node tag", 0, 2, "the file node's tag differs: 1 -> 2\n"},
+        {"record tag", static_cast<std::size_t>(axe.offset), 3,
+         "weapons: 1 changed, 0 added, 0 removed (1 -> 1 records)\n  changed record 1 \"axe\"\n    (record tag): 1 -> 3\n"},
+        {"field overruns its record", static_cast<std::size_t>(axe.payloadOffset) + 1, 0xFF, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Bytes after = before;
+        after[row.offset] = row.value;
+        for (const bool damagedIsNew : {true, false}) {
+            MemorySource a(damagedIsNew ? before : after, "old");
+            MemorySource b(damagedIsNew ? after : before, "new");
+            if (row.expected.empty()) {
+                try {
+                    Diff(a, b, *FindKind("items"));
+                    ADD_FAILURE() << "no error";
+                } catch (const Error& error) {
+                    EXPECT_NE(std::string(error.what()).find("bad field framing: "), std::string::npos) << error.what();
+                }
+                continue;
+            }
+            const DiffResult diff = Diff(a, b, *FindKind("items"));
+            EXPECT_FALSE(diff.Equal());
+            if (damagedIsNew) {
+                EXPECT_EQ(FormatDiff(diff), row.expected);
+            }
+        }
+    }
 }
 
 // Damaged input is reported as an Error (exit status 2), never anything worse.

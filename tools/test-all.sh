@@ -40,7 +40,7 @@ run_fuzzer() {
   grep -E '^(Done|stat::peak_rss_mb)' "$dir/$name.log"
 }
 
-step "fuzzing (clang, libFuzzer + ASan + UBSan): conversion 60 s, gamedb unpack, pack and archive reader 30 s each, gamedb check, animation databases and workbook reader 20 s each"
+step "fuzzing (clang, libFuzzer + ASan + UBSan): conversion 60 s, gamedb unpack, pack and archive reader 30 s each, gamedb check and diff, animation databases and workbook reader 20 s each"
 cmake --preset fuzz
 cmake --build --preset fuzz -j "$jobs"
 fuzzers=$PWD/build/fuzz/fuzz
@@ -56,6 +56,12 @@ run_fuzzer pack 30 "$fuzzers/gamedb_pack_fuzzer" "$fuzz_dir" pack
 # check reads what unpack reads: it starts from a copy of the unpack seeds.
 mkdir -p "$fuzz_dir/check" && cp "$fuzz_dir"/unpack/* "$fuzz_dir/check/"
 run_fuzzer check 20 "$fuzzers/gamedb_check_fuzzer" "$fuzz_dir" check
+# diff takes a database and one byte to change: the unpack seeds with the byte's place and value put in.
+mkdir -p "$fuzz_dir/diff"
+for seed in "$fuzz_dir"/unpack/*; do
+  { head -c 1 "$seed"; printf '\000\000\000'; tail -c +2 "$seed"; } >"$fuzz_dir/diff/${seed##*/}"
+done
+run_fuzzer diff 20 "$fuzzers/gamedb_diff_fuzzer" "$fuzz_dir" diff
 run_fuzzer archive 30 "$fuzzers/archive_fuzzer" "$fuzz_dir" archive
 run_fuzzer adb 20 "$fuzzers/adb_fuzzer" "$fuzz_dir" adb
 "$fuzzers/workbook_seeds" "$fuzz_dir/workbook"

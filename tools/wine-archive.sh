@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The archive commands of gamedb.exe and idb2txt.exe under wine64, against
 # the Linux build: listing, extracting, changing an archive in place (the
-# rename over the old archive), unpack and pack of a whole archive,
+# rename over the old archive), unpack and pack of a whole archive, output
+# safety (names equal but for case, NUL, a link in the output folder),
 # ARCHIVE:MEMBER behind a drive letter, idb2txt on an archive; Cyrillic
 # member and file names throughout.
 #
@@ -75,3 +76,39 @@ win idb2txt.exe --quiet "Образец.res" "Таблицы" || fail "idb2txt o
 "$native/idb2txt" --quiet "Образец.idb" linux-tables
 diff -r linux-tables "Таблицы" >/dev/null || fail "idb2txt on the archive wrote other tables than on the file"
 echo "wine-archive: ARCHIVE:MEMBER with a drive letter, idb2txt on the archive"
+
+# Output safety on Windows: two members equal but for case, a device name
+# as the target, a link (reparse point) inside the output folder.
+python3 - "Дубли.res" <<'PY'
+import struct, sys
+names = ["карта.txt".encode("cp1251"), "КАРТА.TXT".encode("cp1251")]
+data, table, pool, offsets = b"", [None, None], b"", []
+for n in names:
+    offsets.append(16 + len(data)); data += b"x".ljust(16, b"\0")
+home = sum(bytes(c + 32 if 65 <= c <= 90 else c for c in names[0])) % 2
+slots = [home, 1 - home]
+entries = [b""] * 2
+for i, n in enumerate(names):
+    nxt = slots[1] if i == 0 else -1
+    entries[slots[i]] = struct.pack("<iIIiHI", nxt, 1, offsets[i], 0, len(n), len(pool)); pool += n
+table_offset = 16 + len(data)
+open(sys.argv[1], "wb").write(struct.pack("<IIII", 0x019CE23C, 2, table_offset, len(pool)) + data + b"".join(entries) + pool)
+PY
+status=0
+win gamedb.exe res extract "Дубли.res" -o "Дубли" 2>err.txt || status=$?
+[[ $status -eq 1 && ! -e "Дубли" ]] || fail "two members equal but for case: exit status $status, expected 1 and no folder"
+grep -q 'would be the same file' err.txt || fail "two members equal but for case: $(cat err.txt)"
+status=0
+win gamedb.exe pack "Мод" NUL 2>err.txt || status=$?
+[[ $status -eq 1 ]] || fail "pack onto NUL: exit status $status, expected 1"
+grep -q 'not a regular file' err.txt || fail "pack onto NUL: $(cat err.txt)"
+# Wine shows a symbolic link to a folder as a reparse point, as Windows shows a junction.
+mkdir -p "Снаружи" "Вывод"
+printf 'своё' >"Снаружи/карта.txt"
+ln -s ../Снаружи "Вывод/Квесты"
+status=0
+win gamedb.exe res extract "Архив.res" -o "Вывод" 2>err.txt || status=$?
+[[ $status -eq 1 ]] || fail "a link in the output folder: exit status $status, expected 1"
+grep -q 'is a link; refusing to write through it' err.txt || fail "a link in the output folder: $(cat err.txt)"
+[[ $(cat "Снаружи/карта.txt") == своё ]] || fail "extract wrote through a link out of the output folder"
+echo "wine-archive: names equal but for case, NUL as a target and a link out of the output folder are refused"

@@ -16,9 +16,6 @@ namespace {
 
 void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
-// A report that did not reach its reader must not pass for a clean result.
-bool OutputFailed() { return std::fflush(stdout) != 0 || std::ferror(stdout) != 0; }
-
 // idb2txt reads only whole files, so its reading is shown only for those.
 bool WholeFile(const OpenedDatabase& database) {
     std::error_code error;
@@ -59,10 +56,7 @@ int RunCheck(const Invocation& invocation) {
               (IsAnimKind(*database.kind) ? "" : std::to_string(summary.blocks) + " blocks, ") +
               std::to_string(summary.records) + (IsAnimKind(*database.kind) ? " clips, " : " records, ") + std::to_string(summary.problems) +
               (summary.problems == 1 ? " problem\n" : " problems\n"));
-    if (OutputFailed()) {
-        Report("cannot write the report to the standard output");
-        return kExitFailure;
-    }
+    if (StdoutFailed("the report")) return kExitFailure;
     return summary.problems > 0 ? kExitFailure : kExitOk;
 }
 
@@ -75,10 +69,7 @@ int RunDiff(const Invocation& invocation) {
         OpenedDatabase after = OpenDatabase(invocation.operands[1], kind);
         const DiffResult diff = Diff(*before.source, *after.source, *before.kind);
         if (!invocation.quiet) Print(FormatDiff(diff));
-        if (OutputFailed()) {
-            Report("cannot write the report to the standard output");
-            return kExitTrouble;
-        }
+        if (StdoutFailed("the report")) return kExitTrouble;
         return diff.Equal() ? kExitOk : kExitFailure;
     } catch (const UsageError&) {
         throw;

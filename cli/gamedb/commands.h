@@ -3,6 +3,7 @@
 // command is reported by main in one place.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -27,6 +28,13 @@ struct Invocation {
 
 // Writes a line "gamedb: MESSAGE" to stderr.
 void Report(const std::string& message);
+// Whether what went to stdout failed to reach it (a full device, a closed
+// pipe); reports it when so. Output that was lost must not pass for success.
+bool StdoutFailed(const std::string& what);
+// Before a file named by the user is written: refuses a target that is not a
+// regular file (a device, a pipe, a folder), and removes the temporaries a
+// killed run of ours left beside it.
+void PrepareTarget(const std::filesystem::path& target);
 
 int RunUnpack(const Invocation& invocation);
 int RunPack(const Invocation& invocation);

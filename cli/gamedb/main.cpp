@@ -9,6 +9,8 @@
 
 #include "cli/gamedb/commands.h"
 #include "cli/utf8_args.h"
+#include "export/file_io.h"
+#include "gamedb/byte_io.h"
 #include "gamedb/database.h"
 #include "gamedb/error.h"
 
@@ -89,10 +91,10 @@ int Run(std::span<const std::string> args) {
             optionsEnded = true;
         } else if (a == "--help" || a == "-h") {
             Print(stdout, Usage());
-            return kExitOk;
+            return StdoutFailed("the help") ? kExitFailure : kExitOk;
         } else if (a == "--version") {
             Print(stdout, "gamedb " GAMEDB_VERSION "\n");
-            return kExitOk;
+            return StdoutFailed("the version") ? kExitFailure : kExitOk;
         } else if (a == "--quiet" || a == "-q") {
             invocation.quiet = true;
         } else if (a == "--strict") {
@@ -128,6 +130,21 @@ void Report(const std::string& message) {
     Print(stderr, "gamedb: ");
     Print(stderr, message);
     Print(stderr, "\n");
+}
+
+bool StdoutFailed(const std::string& what) {
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return false;
+    Report("cannot write " + what + " to the standard output");
+    return true;
+}
+
+void PrepareTarget(const std::filesystem::path& target) {
+    if (const std::string problem = idb::NotReplaceable(target); !problem.empty()) {
+        Place place;
+        place.file = QuotedPath(target);
+        throw Error(place, problem);
+    }
+    idb::RemoveStaleTemporaries(target);
 }
 
 }  // namespace gamedb::cli

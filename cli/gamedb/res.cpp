@@ -1,4 +1,5 @@
 // The archive commands (`res ...`), and unpack and pack of a whole archive.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "gamedb/archive_folder.h"
 #include "gamedb/byte_io.h"
 #include "gamedb/database.h"
+#include "gamedb/folder.h"
 #include "gamedb/pack.h"
 
 namespace gamedb::cli {
@@ -62,6 +64,7 @@ int List(const Invocation& invocation) {
         text += std::string(size) + "  " + resarc::FormatTime(entry.time) + "  " + name + "\n";
     }
     std::fwrite(text.data(), 1, text.size(), stdout);
+    if (StdoutFailed("the list")) return kExitFailure;
     if (!invocation.quiet) {
         Report(std::to_string(archive.Entries().size()) + " members in " + Quoted(archive.DisplayName()));
     }
@@ -82,25 +85,10 @@ int Extract(const Invocation& invocation) {
             throw resarc::ArchiveError("archive " + Quoted(archive.DisplayName()) + ": no member " +
                                        Quoted(invocation.operands[i]));
         }
-        chosen.push_back(entry);
+        // A member named twice is written once.
+        if (std::find(chosen.begin(), chosen.end(), entry) == chosen.end()) chosen.push_back(entry);
     }
-    const fs::path dir = PathFromUtf8(invocation.output);
-    for (const resarc::Entry* entry : chosen) {
-        const fs::path relative = resarc::SafeRelativePath(entry->name);
-        if (relative.empty()) {
-            throw resarc::ArchiveError("archive " + Quoted(archive.DisplayName()) + ": the member " +
-                                       Quoted(resarc::Cp1251ToUtf8(entry->name)) +
-                                       " has a name that cannot be a path inside a folder; not extracted");
-        }
-        const fs::path target = dir / relative;
-        std::error_code error;
-        fs::create_directories(target.parent_path(), error);
-        if (error) {
-            throw resarc::ArchiveError("cannot create the folder " + Quoted(resarc::PathToUtf8(target.parent_path())) +
-                                       ": " + error.message());
-        }
-        archive.Extract(*entry, target);
-    }
+    ExtractMembers(archive, archivePath, chosen, PathFromUtf8(invocation.output));
     if (!invocation.quiet) {
         Report("extracted " + std::to_string(chosen.size()) + " members of " + Quoted(archive.DisplayName()) +
                " into " + Quoted(invocation.output));
@@ -114,6 +102,7 @@ int Change(const Invocation& invocation) {
     const std::string& verb = invocation.operands[0];
     const fs::path archivePath = PathFromUtf8(invocation.operands[1]);
     const std::string& label = invocation.operands[1];
+    PrepareTarget(archivePath);
     std::vector<resarc::Member> members;
     if (verb == "create") {
         if (!invocation.as.empty()) throw UsageError("--as goes with res add and res replace");
@@ -196,7 +185,12 @@ int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument
             fs::remove(path, ignored);
         }
     } cleanup{packed};
-    const PackSummary summary = PackToFile(PathFromUtf8(invocation.operands[0]), packed);
+    // Packed straight into that one temporary, so that a killed run leaves
+    // only a name that the next run recognises.
+    DiskInputFolder in(PathFromUtf8(invocation.operands[0]));
+    FileSink sink(packed);
+    const PackSummary summary = Pack(in, sink);
+    sink.Close();
     resarc::ReplaceMember(members, resarc::MemberFromFile(packed, MemberName(member.member)), member.archive);
     resarc::WriteArchive(archivePath, members);
     if (!invocation.quiet) {

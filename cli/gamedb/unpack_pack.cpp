@@ -49,14 +49,16 @@ int RunUnpack(const Invocation& invocation) {
 }
 
 int RunPack(const Invocation& invocation) {
-    if (IsArchiveFolder(PathFromUtf8(invocation.operands[0]))) {
-        const int status = RunPackArchive(invocation);
-        if (status == kExitOk)
-            ReportPackReferences(invocation, [&] { return std::optional(LoadSetFromArchive(PathFromUtf8(invocation.operands[1]))); }, nullptr);
-        return status;
-    }
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[0]);
     const std::filesystem::path target = PathFromUtf8(invocation.operands[1]);
+    const auto member = SplitMemberArgument(invocation.operands[1]);
+    PrepareTarget(member ? PathFromUtf8(member->archive) : target);
+    if (IsArchiveFolder(dir)) {
+        const int status = RunPackArchive(invocation);
+        if (status == kExitOk)
+            ReportPackReferences(invocation, [&] { return std::optional(LoadSetFromArchive(target)); }, nullptr);
+        return status;
+    }
     // Tables of one kind packed under another kind's name would replace a
     // database the game reads as something else.
     DiskInputFolder in(dir);
@@ -68,7 +70,7 @@ int RunPack(const Invocation& invocation) {
         throw UsageError(QuotedPath(dir) + " holds a " + std::string(kind.name) + " database, but the name " +
                          QuotedPath(target) + " is that of a " + std::string(named->name) + " database; give --kind " +
                          std::string(kind.name) + " to write it all the same");
-    if (const auto member = SplitMemberArgument(invocation.operands[1])) {
+    if (member) {
         const int status = RunPackIntoMember(invocation, *member);
         if (status == kExitOk)
             ReportPackReferences(invocation, [&] { return std::optional(LoadSetFromArchive(PathFromUtf8(member->archive))); }, &kind);
