@@ -1,3 +1,4 @@
+#include "gamedb/provenance.h"
 #include "gamedb/archive_folder.h"
 
 #include <algorithm>
@@ -174,11 +175,15 @@ private:
 
 }  // namespace
 
-ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& dir) {
+ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& dir, bool force) {
     ArchiveFolderSummary summary;
     try {
         const resarc::Archive archive = resarc::Archive::Open(archivePath);
         CheckPaths(archivePath, archive);
+        // Tables edited since the last unpack are not replaced unasked.
+        if (!force)
+            for (const resarc::Entry& entry : archive.Entries())
+                if (KindForFileName(entry.name)) RefuseEditedTables(dir / MemberPath(archivePath, entry.name));
         std::string manifest = "format\t" + std::string(kFormatLine) + "\n";
         manifest += "archive\t" + resarc::PathToUtf8(fs::absolute(archivePath)) + "\n";
         std::error_code error;
@@ -192,7 +197,8 @@ ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& 
                 const std::string label = "\"" + resarc::PathToUtf8(archivePath) + ":" + Utf8Name(entry) + "\"";
                 FileRegionSource source(archivePath, entry.offset, entry.size, label);
                 DiskOutputFolder out(target, {archivePath});
-                Unpack(source, *kind, out);
+                ProvenanceFolder recorded(out, {}, nullptr);
+                Unpack(source, *kind, recorded);
                 ++summary.databases;
             } else {
                 fs::create_directories(target.parent_path(), error);

@@ -3,10 +3,12 @@
 // command is reported by main in one place.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "archive/archive.h"
+#include "gamedb/pack.h"
 
 namespace gamedb::cli {
 
@@ -20,6 +22,8 @@ struct Invocation {
     bool quiet = false;                  // --quiet
     std::string output;                  // -o DIR (res extract)
     std::string as;                      // --as NAME (res add, res replace)
+    bool force = false;                  // --force (unpack over edited tables)
+    bool asTyped = false;                // --as-typed (pack)
 };
 
 // Writes a line "gamedb: MESSAGE" to stderr.
@@ -37,5 +41,9 @@ int RunPackArchive(const Invocation& invocation);
 // pack DIR ARCHIVE:MEMBER: the database replaces that member.
 int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument& member);
 std::string ResUsage();
+// Packs `dir` into `target` through PackToFile, with the change report
+// against the tables' source on stdout.
+PackSummary PackWithReport(const Invocation& invocation, const std::filesystem::path& dir,
+                                  const std::filesystem::path& target);
 
 }  // namespace gamedb::cli

@@ -53,6 +53,9 @@ std::string Usage() {
         "               pack the manifest names it; K confirms it for a DATABASE\n"
         "               whose name is that of another kind\n"
         "  --quiet      print nothing on success\n"
+        "  --force      unpack: replace tables edited since the last unpack\n"
+        "  --as-typed   pack: write values that equal the stored ones at the cell's\n"
+        "               precision as typed, not as stored\n"
         "  --help       show this help and exit\n"
         "  --version    show the version and exit\n"
         "\nExit status: 0 success, 1 failure, 2 bad usage.\n"
@@ -91,6 +94,10 @@ int Run(std::span<const std::string> args) {
             return kExitOk;
         } else if (a == "--quiet" || a == "-q") {
             invocation.quiet = true;
+        } else if (a == "--force") {
+            invocation.force = true;
+        } else if (a == "--as-typed") {
+            invocation.asTyped = true;
         } else if (a == "--kind") {
             if (i + 1 >= args.size()) return BadUsage("--kind needs a kind");
             invocation.kind = args[++i];

@@ -174,7 +174,7 @@ int RunRes(const Invocation& invocation) {
 
 int RunUnpackArchive(const Invocation& invocation) {
     const fs::path dir = PathFromUtf8(invocation.operands[1]);
-    const ArchiveFolderSummary summary = UnpackArchive(PathFromUtf8(invocation.operands[0]), dir);
+    const ArchiveFolderSummary summary = UnpackArchive(PathFromUtf8(invocation.operands[0]), dir, invocation.force);
     if (!invocation.quiet) {
         Report("unpacked " + Quoted(invocation.operands[0]) + " into " + Quoted(invocation.operands[1]) + ": " +
                std::to_string(summary.databases) + " databases as tables, " + std::to_string(summary.files) +
@@ -196,7 +196,7 @@ int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument
             fs::remove(path, ignored);
         }
     } cleanup{packed};
-    const PackSummary summary = PackToFile(PathFromUtf8(invocation.operands[0]), packed);
+    const PackSummary summary = PackWithReport(invocation, PathFromUtf8(invocation.operands[0]), packed);
     resarc::ReplaceMember(members, resarc::MemberFromFile(packed, MemberName(member.member)), member.archive);
     resarc::WriteArchive(archivePath, members);
     if (!invocation.quiet) {
