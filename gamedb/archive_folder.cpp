@@ -183,7 +183,7 @@ ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& 
         // Tables edited since the last unpack are not replaced unasked.
         if (!force)
             for (const resarc::Entry& entry : archive.Entries())
-                if (KindForFileName(entry.name)) RefuseEditedTables(dir / MemberPath(archivePath, entry.name));
+                if (KindForFileName(entry.name)) RefuseEditedTables(dir / MemberPath(archivePath, entry.name), archivePath);
         std::string manifest = "format\t" + std::string(kFormatLine) + "\n";
         manifest += "archive\t" + resarc::PathToUtf8(fs::absolute(archivePath)) + "\n";
         std::error_code error;

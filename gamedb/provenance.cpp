@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "archive/archive.h"
+#include "export/file_io.h"
 #include "gamedb/error.h"
 #include "gamedb/line_reader.h"
 #include "gamedb/unpack.h"
@@ -125,10 +126,11 @@ std::string ProvenanceFolder::Lines() const {
     return lines;
 }
 
-std::vector<std::string> EditedTables(const fs::path& dir) {
+std::vector<std::string> EditedTables(const fs::path& dir, const fs::path& input) {
     std::error_code error;
     const fs::path manifest = dir / PathFromUtf8(kManifestName);
     if (!fs::exists(fs::symlink_status(manifest, error))) return {};
+    if (!input.empty() && idb::SameFile(manifest, input)) return {};
     DiskInputFolder in(dir);
     Provenance provenance;
     try {
@@ -142,6 +144,7 @@ std::vector<std::string> EditedTables(const fs::path& dir) {
         const fs::path path = dir / PathFromUtf8(file.name);
         // A file the user deleted holds no edit to lose.
         if (!fs::exists(fs::symlink_status(path, error))) continue;
+        if (!input.empty() && idb::SameFile(path, input)) return {};
         bool same = false;
         if (fs::is_regular_file(fs::symlink_status(path, error)) && file.name.find_first_of("/\\:") == std::string::npos) {
             try {
@@ -156,8 +159,8 @@ std::vector<std::string> EditedTables(const fs::path& dir) {
     return edited;
 }
 
-void RefuseEditedTables(const fs::path& dir) {
-    const std::vector<std::string> edited = EditedTables(dir);
+void RefuseEditedTables(const fs::path& dir, const fs::path& input) {
+    const std::vector<std::string> edited = EditedTables(dir, input);
     if (edited.empty()) return;
     std::string list;
     for (const std::string& name : edited) list += (list.empty() ? "" : ", ") + name;

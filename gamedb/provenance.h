@@ -66,10 +66,12 @@ private:
 // are gone for the reason that they cannot be read). Empty when `dir` holds
 // no manifest. A manifest that cannot be read or that records no checksums
 // gives one entry naming the manifest: edits there cannot be told apart.
-std::vector<std::string> EditedTables(const std::filesystem::path& dir);
+// Empty as well when `input` (the database to unpack) is one of the folder's
+// files: the folder refuses to replace it, with that reason.
+std::vector<std::string> EditedTables(const std::filesystem::path& dir, const std::filesystem::path& input = {});
 
 // Throws Error naming the edited tables when EditedTables is not empty.
-void RefuseEditedTables(const std::filesystem::path& dir);
+void RefuseEditedTables(const std::filesystem::path& dir, const std::filesystem::path& input = {});
 
 // The source as it is recorded for a database given as `arg` (a path, or
 // ARCHIVE:MEMBER): the archive or the file made absolute.

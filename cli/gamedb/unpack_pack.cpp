@@ -48,7 +48,7 @@ int RunUnpack(const Invocation& invocation) {
     if (IsArchiveFile(PathFromUtf8(invocation.operands[0]))) return RunUnpackArchive(invocation);
     OpenedDatabase database = OpenDatabase(invocation.operands[0], invocation.kind);
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[1]);
-    if (!invocation.force) RefuseEditedTables(dir);
+    if (!invocation.force) RefuseEditedTables(dir, database.path);
     DiskOutputFolder out(dir, {database.path});
     // The manifest records the source and what was written, for pack's
     // change report and the next unpack's check.
