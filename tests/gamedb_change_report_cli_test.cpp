@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <string>
 
+#include "archive/archive.h"
+#include "gamedb/archive_folder.h"
+#include "gamedb/error.h"
 #include "tests/support/gamedb_gen.h"
 #include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
@@ -102,6 +105,29 @@ TEST(GamedbChangeReportCli, PackReportsChangesAgainstTheSource) {
     r = RunGamedb(dir, "pack t a.idb");
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(Has(r.out, "cannot be read")) << r.out;
+}
+
+// Each database folder of an unpacked archive is guarded the same way.
+TEST(GamedbChangeReportCli, ArchiveUnpackKeepsEditedTablesUnlessForced) {
+    TempDir dir;
+    const Bytes db = Serialize(Items());
+    const std::vector<resarc::Member> members{resarc::Member{"Data\\Items.idb", 0, std::string(db.begin(), db.end())},
+                                              resarc::Member{"map.txt", 0, std::string("map")}};
+    resarc::WriteArchive(dir / "game.res", members);
+    UnpackArchive(dir / "game.res", dir / "out");
+    UnpackArchive(dir / "game.res", dir / "out");
+    const fs::path weapons = dir / "out" / "Data" / "Items.idb" / "weapons.txt";
+    EditCell(weapons, "price", "150");
+    const std::string edited = Text(ReadBytes(weapons));
+    try {
+        UnpackArchive(dir / "game.res", dir / "out");
+        ADD_FAILURE() << "edited tables replaced";
+    } catch (const Error& e) {
+        EXPECT_TRUE(Has(e.what(), "weapons.txt")) << e.what();
+    }
+    EXPECT_EQ(Text(ReadBytes(weapons)), edited);
+    UnpackArchive(dir / "game.res", dir / "out", true);
+    EXPECT_NE(Text(ReadBytes(weapons)), edited);
 }
 
 }  // namespace
