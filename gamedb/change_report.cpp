@@ -25,17 +25,26 @@ struct FieldRef {
 
 struct Rec {
     NodeHeader header;
-    std::size_t offset = 0, length = 0;   // the payload within the side's bytes
-    bool framed = true;
-    std::vector<FieldRef> fields;
+    std::size_t offset = 0, length = 0;   // the payload within the block's bytes
 };
 
-void FrameFields(std::span<const std::uint8_t> all, Rec& rec) {
-    NodeCursor cursor(all.subspan(rec.offset, rec.length));
-    NodeView node;
-    while (cursor.Next(node))
-        rec.fields.push_back({node.header.tag, rec.offset + node.start + node.header.HeaderSize(), node.payload.size()});
-    rec.framed = cursor.Failure().empty();
+// The records of a block's payload.
+std::vector<Rec> Records(std::span<const std::uint8_t> block) {
+    std::vector<Rec> records;
+    NodeCursor cursor(block);
+    for (NodeView node; cursor.Next(node);)
+        records.push_back({node.header, node.start + node.header.HeaderSize(), node.payload.size()});
+    return records;
+}
+
+// A record's fields, framed only for the records that differ; false when
+// they do not frame cleanly.
+bool Fields(std::span<const std::uint8_t> block, const Rec& rec, std::vector<FieldRef>& fields) {
+    fields.clear();
+    NodeCursor cursor(block.subspan(rec.offset, rec.length));
+    for (NodeView node; cursor.Next(node);)
+        fields.push_back({node.header.tag, rec.offset + node.start + node.header.HeaderSize(), node.payload.size()});
+    return cursor.Failure().empty();
 }
 
 std::uint32_t Le32(std::span<const std::uint8_t> b) {
@@ -115,8 +124,8 @@ std::string FieldLabel(const RecordSpec* spec, std::uint8_t tag, std::size_t occ
 
 struct BaseComparison::Side {
     std::uint8_t tag = 0;
-    std::vector<std::uint8_t> bytes;   // the base's record payloads; the packed side uses pack's buffer
-    std::vector<Rec> records;
+    std::vector<std::uint8_t> bytes;   // the block's payload: its record nodes as stored
+    long long records = 0;
 };
 
 BaseComparison::BaseComparison(std::unique_ptr<ByteSource> base, const KindSpec& kind, bool asTyped)
@@ -131,16 +140,15 @@ bool BaseComparison::ReadBaseBlock() {
     pending_->tag = info.header.tag;
     const BlockSpec* spec = FindBlock(kind_, info.header.tag);
     reader_->SetBlockName(spec != nullptr ? std::string(spec->name) : "block " + std::to_string(info.header.tag));
+    // The headers are written back as stored, so that the bytes are the
+    // block's payload and an unchanged block is one comparison.
+    pending_->bytes.reserve(info.header.length);
     RecordInfo record;
     while (reader_->NextRecord(record)) {
-        Rec rec;
-        rec.header = record.header;
-        rec.offset = pending_->bytes.size();
-        rec.length = record.payload.size();
+        AppendHeader(pending_->bytes, record.header.tag, record.payload.size(), record.header.longForm);
         pending_->bytes.insert(pending_->bytes.end(), record.payload.begin(), record.payload.end());
-        pending_->records.push_back(std::move(rec));
+        ++pending_->records;
     }
-    for (Rec& rec : pending_->records) FrameFields(pending_->bytes, rec);
     return true;
 }
 
@@ -186,7 +194,7 @@ void BaseComparison::Step(std::uint8_t tag, std::vector<std::uint8_t>& records) 
             return;
         }
         if (pending_->tag == tag) break;
-        changes_.blocks.push_back(OneSidedBlock(kind_, pending_->tag, static_cast<long long>(pending_->records.size()), true));
+        changes_.blocks.push_back(OneSidedBlock(kind_, pending_->tag, pending_->records, true));
         pending_.reset();
     }
     Compare(records);
@@ -196,7 +204,7 @@ void BaseComparison::Step(std::uint8_t tag, std::vector<std::uint8_t>& records) 
 void BaseComparison::Finish() {
     try {
         while (reader_ && (pending_ || ReadBaseBlock())) {
-            changes_.blocks.push_back(OneSidedBlock(kind_, pending_->tag, static_cast<long long>(pending_->records.size()), true));
+            changes_.blocks.push_back(OneSidedBlock(kind_, pending_->tag, pending_->records, true));
             pending_.reset();
         }
     } catch (const std::exception& e) {
@@ -208,26 +216,25 @@ void BaseComparison::Finish() {
 }
 
 void BaseComparison::Compare(std::vector<std::uint8_t>& records) {
-    const Side& old = *pending_;
-    Side now;
-    {
-        NodeCursor cursor(records);
-        for (NodeView node; cursor.Next(node);) {
-            Rec rec;
-            rec.header = node.header;
-            rec.offset = node.start + node.header.HeaderSize();
-            rec.length = node.payload.size();
-            FrameFields(records, rec);
-            now.records.push_back(std::move(rec));
-        }
+    const Side& base = *pending_;
+    if (base.bytes == records) {
+        changes_.blocks.push_back(OneSidedBlock(kind_, base.tag, base.records, true));
+        changes_.blocks.back().inNew = true;
+        changes_.blocks.back().newRecords = base.records;
+        return;
     }
-    const BlockSpec* spec = FindBlock(kind_, old.tag);
+    struct {
+        std::span<const std::uint8_t> bytes;
+        std::vector<Rec> records;
+    } old{base.bytes, Records(base.bytes)}, now{records, Records(records)};
+    const BlockSpec* spec = FindBlock(kind_, base.tag);
     const RecordSpec* layout = spec != nullptr ? &spec->record : nullptr;
     const FieldSpec* keyField = spec != nullptr && spec->keyTag >= 0 ? FindField(spec->record, static_cast<std::uint8_t>(spec->keyTag)) : nullptr;
     const auto key = [&](std::span<const std::uint8_t> all, const Rec& rec) -> std::optional<std::span<const std::uint8_t>> {
-        if (keyField == nullptr || !rec.framed) return std::nullopt;
-        for (const FieldRef& f : rec.fields)
-            if (f.tag == keyField->tag) return all.subspan(f.offset, f.length);
+        if (keyField == nullptr) return std::nullopt;
+        NodeCursor cursor(all.subspan(rec.offset, rec.length));
+        for (NodeView node; cursor.Next(node);)
+            if (node.header.tag == keyField->tag) return node.payload;
         return std::nullopt;
     };
     const auto keyText = [&](std::span<const std::uint8_t> all, const Rec& rec) {
@@ -235,7 +242,7 @@ void BaseComparison::Compare(std::vector<std::uint8_t>& records) {
         return k ? std::string(k->begin(), k->end()) : std::string();
     };
 
-    BlockDiff diff = OneSidedBlock(kind_, old.tag, static_cast<long long>(old.records.size()), true);
+    BlockDiff diff = OneSidedBlock(kind_, base.tag, base.records, true);
     diff.inNew = true;
     diff.newRecords = static_cast<long long>(now.records.size());
 
@@ -280,6 +287,7 @@ void BaseComparison::Compare(std::vector<std::uint8_t>& records) {
         diff.records.push_back(std::move(removed));
     }
     std::optional<std::size_t> lastOld;
+    std::vector<FieldRef> aFields, bFields;
     for (std::size_t j = 0; j < n; ++j) {
         const Rec& b = now.records[j];
         if (partner[j]) {
@@ -296,11 +304,12 @@ void BaseComparison::Compare(std::vector<std::uint8_t>& records) {
         }
         const Rec& a = old.records[*partner[j]];
         change.oldNumber = static_cast<long long>(*partner[j] + 1);
-        const auto oldPayload = std::span(old.bytes).subspan(a.offset, a.length);
+        const auto oldPayload = old.bytes.subspan(a.offset, a.length);
         const auto newPayload = std::span<const std::uint8_t>(records).subspan(b.offset, b.length);
         if (a.header.tag == b.header.tag && a.header.longForm == b.header.longForm && std::ranges::equal(oldPayload, newPayload))
             continue;
-        if (!a.framed || !b.framed) {
+        const bool aFramed = Fields(old.bytes, a, aFields), bFramed = Fields(records, b, bFields);
+        if (!aFramed || !bFramed) {
             FieldChange whole;
             whole.field = "(record bytes)";
             whole.inOld = whole.inNew = true;
@@ -329,19 +338,19 @@ void BaseComparison::Compare(std::vector<std::uint8_t>& records) {
         std::vector<std::uint8_t> tags;
         if (layout != nullptr)
             for (const FieldSpec& f : layout->fields) tags.push_back(f.tag);
-        for (const Rec* r : {&a, &b})
-            for (const FieldRef& f : r->fields)
+        for (const auto* fields : {&aFields, &bFields})
+            for (const FieldRef& f : *fields)
                 if (std::find(tags.begin(), tags.end(), f.tag) == tags.end()) tags.push_back(f.tag);
         for (const std::uint8_t tag : tags) {
             std::vector<const FieldRef*> xs, ys;
-            for (const FieldRef& f : a.fields)
+            for (const FieldRef& f : aFields)
                 if (f.tag == tag) xs.push_back(&f);
-            for (const FieldRef& f : b.fields)
+            for (const FieldRef& f : bFields)
                 if (f.tag == tag) ys.push_back(&f);
             const FieldSpec* field = layout != nullptr ? FindField(*layout, tag) : nullptr;
             for (std::size_t k = 0; k < std::max(xs.size(), ys.size()); ++k) {
                 const std::string name = FieldLabel(layout, tag, k);
-                const auto x = k < xs.size() ? std::span(old.bytes).subspan(xs[k]->offset, xs[k]->length) : std::span<const std::uint8_t>();
+                const auto x = k < xs.size() ? old.bytes.subspan(xs[k]->offset, xs[k]->length) : std::span<const std::uint8_t>();
                 const auto y = k < ys.size() ? std::span<const std::uint8_t>(records).subspan(ys[k]->offset, ys[k]->length) : std::span<const std::uint8_t>();
                 if (k < xs.size() && k < ys.size()) {
                     CompareValues(change.fields, name, field, x, y, &filter);
