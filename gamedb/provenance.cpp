@@ -5,8 +5,10 @@
 
 #include "archive/archive.h"
 #include "export/file_io.h"
+#include "gamedb/database.h"
 #include "gamedb/error.h"
 #include "gamedb/line_reader.h"
+#include "gamedb/pack.h"
 #include "gamedb/unpack.h"
 
 namespace gamedb {
@@ -168,6 +170,45 @@ void RefuseEditedTables(const fs::path& dir, const fs::path& input) {
     place.file = QuotedPath(dir);
     throw Error(place, "holds tables changed since they were unpacked: " + list +
                            "; unpacking would replace them (save them elsewhere, or give --force to replace them)");
+}
+
+void RecordPackedSource(const fs::path& dir, std::string_view target) {
+    DiskInputFolder in(dir);
+    const Provenance provenance = ReadProvenance(in);
+    if (provenance.source.empty() || provenance.source != SourceName(target)) return;
+    OpenedDatabase database = OpenDatabase(provenance.source, ManifestKind(in).name);
+    const std::uint64_t size = database.source->Size();
+    const std::uint32_t checksum = ChecksumRest(*database.source);
+    database.source.reset();
+
+    const fs::path manifest = dir / PathFromUtf8(kManifestName);
+    std::string text;
+    {
+        FileRegionSource source(manifest);
+        std::vector<std::uint8_t> bytes;
+        source.ReadInto(bytes, static_cast<std::size_t>(source.Size()), "the manifest");
+        text.assign(bytes.begin(), bytes.end());
+    }
+    const auto replace = [&text](std::string_view key, const std::string& value) {
+        const std::string start = "\n" + std::string(key) + "\t";
+        const std::size_t at = text.find(start);
+        if (at == std::string::npos) return;
+        const std::size_t from = at + start.size(), to = text.find_first_of("\r\n", from);
+        text.replace(from, (to == std::string::npos ? text.size() : to) - from, value);
+    };
+    replace(kSourceSize, std::to_string(size));
+    replace(kSourceChecksum, ChecksumText(checksum));
+    const fs::path temporary = idb::TemporaryBeside(manifest);
+    try {
+        FileSink sink(temporary);
+        sink.Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+        sink.Close();
+        MoveOver(temporary, manifest);
+    } catch (...) {
+        std::error_code error;
+        fs::remove(temporary, error);
+        throw;
+    }
 }
 
 std::string SourceName(std::string_view arg) {

@@ -73,6 +73,13 @@ std::vector<std::string> EditedTables(const std::filesystem::path& dir, const st
 // Throws Error naming the edited tables when EditedTables is not empty.
 void RefuseEditedTables(const std::filesystem::path& dir, const std::filesystem::path& input = {});
 
+// After pack wrote `target` (a path or ARCHIVE:MEMBER): when that is the
+// recorded source, its new size and checksum replace the recorded ones, so
+// that later packs of the folder still compare with it (and keep the
+// stored values of re-displayed floats). Throws Error when the manifest
+// cannot be replaced.
+void RecordPackedSource(const std::filesystem::path& dir, std::string_view target);
+
 // The source as it is recorded for a database given as `arg` (a path, or
 // ARCHIVE:MEMBER): the archive or the file made absolute.
 std::string SourceName(std::string_view arg);

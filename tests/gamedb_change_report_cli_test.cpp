@@ -96,6 +96,17 @@ TEST(GamedbChangeReportCli, PackReportsChangesAgainstTheSource) {
     EXPECT_TRUE(Has(RunGamedb(dir, "--as-typed pack t b.idb").out, "price: 3.1415927 -> 3.141593 (the stored value"));
     EXPECT_EQ(RunGamedb(dir, "--quiet pack t b.idb").out, "");
 
+    // Packed over the source, the folder still compares with it: the
+    // re-displayed price keeps its stored value pack after pack.
+    fs::copy_file(dir / "a.idb", dir / "a-copy.idb");
+    for (int i = 0; i < 2; ++i) {
+        r = RunGamedb(dir, "pack t a.idb");
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(Has(r.out, "price: 3.141593 kept as 3.1415927")) << r.out;
+    }
+    EXPECT_FALSE(Has(RunGamedb(dir, "diff a-copy.idb a.idb").out, "price"));
+    fs::copy_file(dir / "a-copy.idb", dir / "a.idb", fs::copy_options::overwrite_existing);
+
     // The source changed or gone: no comparison, and pack says why.
     WriteDatabase(dir / "a.idb", Generate(*FindKind("items"), GenOptions{}));
     r = RunGamedb(dir, "pack t b.idb");

@@ -15,6 +15,7 @@
 #include "gamedb/byte_io.h"
 #include "gamedb/database.h"
 #include "gamedb/pack.h"
+#include "gamedb/provenance.h"
 
 namespace gamedb::cli {
 namespace {
@@ -199,6 +200,7 @@ int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument
     const PackSummary summary = PackWithReport(invocation, PathFromUtf8(invocation.operands[0]), packed);
     resarc::ReplaceMember(members, resarc::MemberFromFile(packed, MemberName(member.member)), member.archive);
     resarc::WriteArchive(archivePath, members);
+    RecordPackedSource(PathFromUtf8(invocation.operands[0]), invocation.operands[1]);
     if (!invocation.quiet) {
         Report("packed " + Quoted(invocation.operands[0]) + " into " + Quoted(invocation.operands[1]) + " (" +
                std::to_string(summary.bytes) + " bytes)");

@@ -78,6 +78,7 @@ int RunPack(const Invocation& invocation) {
                          std::string(kind.name) + " to write it all the same");
     if (const auto member = SplitMemberArgument(invocation.operands[1])) return RunPackIntoMember(invocation, *member);
     const PackSummary summary = PackWithReport(invocation, dir, target);
+    RecordPackedSource(dir, invocation.operands[1]);
     if (!invocation.quiet)
         Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
                " bytes): " + Tables(summary.tables));
