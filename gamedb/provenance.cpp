@@ -118,7 +118,9 @@ std::unique_ptr<TextOutput> ProvenanceFolder::Create(const std::string& name) {
 
 std::string ProvenanceFolder::Lines() const {
     std::string lines;
-    if (!source_.empty() && database_ != nullptr && database_->Whole()) {
+    // A path with a Tab or a line end cannot be a manifest value: no source then.
+    const bool plain = source_.find_first_of("\t\r\n") == std::string::npos;
+    if (!source_.empty() && plain && database_ != nullptr && database_->Whole()) {
         lines += std::string(kSource) + "\t" + source_ + "\r\n";
         lines += std::string(kSourceSize) + "\t" + std::to_string(database_->Size()) + "\r\n";
         lines += std::string(kSourceChecksum) + "\t" + ChecksumText(database_->Value()) + "\r\n";
