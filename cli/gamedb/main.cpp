@@ -52,7 +52,7 @@ std::string Usage() {
         "               quests, acks); by default it comes from the file name. For\n"
         "               pack the manifest names it; K confirms it for a DATABASE\n"
         "               whose name is that of another kind\n"
-        "  --quiet      print nothing on success\n"
+        "  --quiet      print nothing on success but the count of pack's warnings\n"
         "  --force      unpack: replace tables edited since the last unpack\n"
         "  --as-typed   pack: write values that equal the stored ones at the cell's\n"
         "               precision as typed, not as stored\n"
