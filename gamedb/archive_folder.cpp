@@ -1,3 +1,4 @@
+#include "gamedb/provenance.h"
 #include "gamedb/archive_folder.h"
 
 #include <algorithm>
@@ -187,13 +188,17 @@ private:
 
 }  // namespace
 
-ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& dir) {
+ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& dir, bool force) {
     ArchiveFolderSummary summary;
     try {
         const resarc::Archive archive = resarc::Archive::Open(archivePath);
         std::vector<const resarc::Entry*> entries;
         for (const resarc::Entry& entry : archive.Entries()) entries.push_back(&entry);
         CheckMemberPaths(archivePath, entries, true);
+        // Tables edited since the last unpack are not replaced unasked.
+        if (!force)
+            for (const resarc::Entry& entry : archive.Entries())
+                if (KindForFileName(entry.name)) RefuseEditedTables(dir / MemberPath(archivePath, entry.name), archivePath);
         std::string manifest = "format\t" + std::string(kFormatLine) + "\n";
         manifest += "archive\t" + resarc::PathToUtf8(fs::absolute(archivePath)) + "\n";
         // One staged folder for everything: a failure leaves an earlier
@@ -205,7 +210,9 @@ ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& 
             if (kind) {
                 const std::string label = "\"" + resarc::PathToUtf8(archivePath) + ":" + Utf8Name(entry) + "\"";
                 FileRegionSource source(archivePath, entry.offset, entry.size, label);
-                Unpack(source, *kind, *out.Part(relative));
+                const std::unique_ptr<OutputFolder> part = out.Part(relative);
+                ProvenanceFolder recorded(*part, {}, nullptr);
+                Unpack(source, *kind, recorded);
                 ++summary.databases;
             } else {
                 WriteMember(archive, entry, out, relative);

@@ -44,8 +44,11 @@ void ExtractMembers(const resarc::Archive& archive, const std::filesystem::path&
 
 // Unpacks `archive` into `dir`, all or nothing. Throws Error (a damaged archive, a member
 // name that would leave the folder, two members on one path, a damaged
-// database member); nothing of the archive itself is ever written.
-ArchiveFolderSummary UnpackArchive(const std::filesystem::path& archive, const std::filesystem::path& dir);
+// database member, without `force` a database folder whose tables were
+// edited since they were unpacked); nothing of the archive itself is ever
+// written.
+ArchiveFolderSummary UnpackArchive(const std::filesystem::path& archive, const std::filesystem::path& dir,
+                                   bool force = false);
 
 // Whether `dir` holds an unpacked archive rather than a database.
 bool IsArchiveFolder(const std::filesystem::path& dir);

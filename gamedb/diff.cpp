@@ -7,6 +7,7 @@
 #include "gamedb/adb.h"
 #include "gamedb/cells.h"
 #include "gamedb/framing.h"
+#include "gamedb/value_diff.h"
 
 namespace gamedb {
 
@@ -63,15 +64,7 @@ bool ReadBlock(FrameReader& reader, const KindSpec& kind, Block& block) {
 }
 
 std::string Cell(const RecordSpec* spec, std::uint8_t tag, std::span<const std::uint8_t> payload) {
-    std::string cell;
-    const FieldSpec* field = spec != nullptr ? FindField(*spec, tag) : nullptr;
-    if (field != nullptr) {
-        AppendCell(cell, *field, payload);
-    } else {
-        cell += kHexMarker;
-        AppendHex(cell, payload);
-    }
-    return cell;
+    return ValueCell(spec != nullptr ? FindField(*spec, tag) : nullptr, payload);
 }
 
 std::string FieldName(const RecordSpec* spec, std::uint8_t tag, std::size_t occurrence) {
@@ -129,7 +122,12 @@ std::optional<RecordChange> CompareRecords(const Record& a, const Record& b, con
             FieldChange field;
             field.inOld = k < olds.size();
             field.inNew = k < news.size();
-            if (field.inOld && field.inNew && std::ranges::equal(a.Payload(*olds[k]), b.Payload(*news[k]))) continue;
+            if (field.inOld && field.inNew) {
+                // Lists, nested records and arrays show the parts that changed.
+                CompareValues(change.fields, FieldName(spec, tag, k), spec != nullptr ? FindField(*spec, tag) : nullptr,
+                              a.Payload(*olds[k]), b.Payload(*news[k]));
+                continue;
+            }
             field.field = FieldName(spec, tag, k);
             if (field.inOld) field.oldCell = Cell(spec, tag, a.Payload(*olds[k]));
             if (field.inNew) field.newCell = Cell(spec, tag, b.Payload(*news[k]));
@@ -319,7 +317,7 @@ std::string Counted(std::size_t n, const char* what) { return std::to_string(n) 
 
 }  // namespace
 
-std::string FormatDiff(const DiffResult& diff) {
+std::string FormatDiff(const DiffResult& diff, std::size_t maxRecords) {
     std::string out;
     for (const BlockDiff& block : diff.blocks) {
         if (block.Equal()) continue;
@@ -340,7 +338,12 @@ std::string FormatDiff(const DiffResult& diff) {
         out += block.name + ": " + Counted(changed, "changed") + ", " + Counted(added, "added") + ", " +
                Counted(removed, "removed") + " (" + std::to_string(block.oldRecords) + " -> " +
                std::to_string(block.newRecords) + " records)\n";
+        std::size_t listed = 0;
         for (const RecordChange& r : block.records) {
+            if (listed++ == maxRecords) {
+                out += "  ... and " + Counted(block.records.size() - maxRecords, "more records") + "\n";
+                break;
+            }
             switch (r.kind) {
                 case RecordChange::Kind::Removed: out += "  removed " + Identity(r, true) + "\n"; break;
                 case RecordChange::Kind::Added:

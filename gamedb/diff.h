@@ -56,7 +56,8 @@ struct DiffResult {
 // blocks come in the same order. Throws Error when either cannot be read.
 DiffResult Diff(ByteSource& oldDb, ByteSource& newDb, const KindSpec& kind);
 
-// The report as lines of UTF-8 text, each ending in '\n'.
-std::string FormatDiff(const DiffResult& diff);
+// The report as lines of UTF-8 text, each ending in '\n'; at most
+// `maxRecords` records listed per block.
+std::string FormatDiff(const DiffResult& diff, std::size_t maxRecords = SIZE_MAX);
 
 }  // namespace gamedb

@@ -12,6 +12,7 @@
 #include "gamedb/error.h"
 #include "gamedb/framing.h"
 #include "gamedb/line_reader.h"
+#include "gamedb/provenance.h"
 
 namespace gamedb {
 namespace fs = std::filesystem;
@@ -156,6 +157,8 @@ Manifest ReadManifest(InputFolder& in, std::span<const KindSpec> kinds) {
             manifest.trailerFile = std::string(parts[1]);
             if (!IsPlainFileName(manifest.trailerFile)) fail(n, "the trailer file must be a file name inside the folder");
             manifest.hasTrailer = true;
+        } else if (IsProvenanceKey(key)) {
+            // Where the tables came from: read by ReadProvenance.
         } else {
             fail(n, "unknown key '" + std::string(key) + "'");
         }
@@ -423,7 +426,7 @@ private:
 
 }  // namespace
 
-PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds) {
+PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds, PackObserver* observer) {
     if (IsAnimsFolder(in)) return PackAnims(in, out);
     const Manifest manifest = ReadManifest(in, kinds);
     PackSummary summary;
@@ -435,6 +438,7 @@ PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds
         records.clear();
         TablePacker table(in, *manifest.kind, entry);
         const long long rows = table.Run(records);
+        if (observer != nullptr) observer->Block(entry.tag, entry.table, records);
         if (records.size() > kMaxNodeLength) throw Error(Place{}, "block " + entry.table + " is longer than a node can be");
         header.clear();
         AppendHeader(header, entry.tag, records.size(), entry.form.Long(records.size()));
@@ -443,6 +447,7 @@ PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds
         summary.tables.push_back({entry.table, rows});
     }
     file.Finish();
+    if (observer != nullptr) observer->Finish();
     if (!manifest.trailerFile.empty()) {
         std::unique_ptr<ByteSource> source = in.Open(manifest.trailerFile);
         std::vector<std::uint8_t> chunk(64 * 1024);
@@ -460,7 +465,7 @@ PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds
 
 const KindSpec& ManifestKind(InputFolder& in) { return IsAnimsFolder(in) ? AnimKind() : *ReadManifest(in, Kinds()).kind; }
 
-PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
+PackSummary PackToFile(const fs::path& dir, const fs::path& target, PackObserver* observer) {
     DiskInputFolder in(dir);
     std::error_code error;
     if (fs::is_directory(target, error)) {
@@ -490,7 +495,7 @@ PackSummary PackToFile(const fs::path& dir, const fs::path& target) {
     const fs::path temporary = idb::TemporaryBeside(target);
     try {
         FileSink sink(temporary);
-        PackSummary summary = Pack(in, sink);
+        PackSummary summary = Pack(in, sink, Kinds(), observer);
         sink.Close();
         MoveOver(temporary, target);
         return summary;

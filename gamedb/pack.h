@@ -16,10 +16,20 @@ struct PackSummary {
     std::uint64_t bytes = 0;
 };
 
+// Sees each block as pack built it, before it is written, and may change
+// values in place (same lengths); Finish comes after the last block.
+class PackObserver {
+public:
+    virtual ~PackObserver() = default;
+    virtual void Block(std::uint8_t tag, const std::string& table, std::vector<std::uint8_t>& records) = 0;
+    virtual void Finish() = 0;
+};
+
 // Writes the database to `out`. Throws Error naming table, row, column, the
 // cell and what was expected; `out` then holds a partial database. The
 // manifest's kind is looked up in `kinds`.
-PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds = Kinds());
+PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds = Kinds(),
+                 PackObserver* observer = nullptr);
 
 // The kind a folder's manifest names; throws Error when it cannot be read.
 const KindSpec& ManifestKind(InputFolder& in);
@@ -27,6 +37,7 @@ const KindSpec& ManifestKind(InputFolder& in);
 // Packs `dir` into `target` through a temporary file beside it, renamed over
 // the target only on success. Refuses a target that is one of the folder's
 // own files.
-PackSummary PackToFile(const std::filesystem::path& dir, const std::filesystem::path& target);
+PackSummary PackToFile(const std::filesystem::path& dir, const std::filesystem::path& target,
+                       PackObserver* observer = nullptr);
 
 }  // namespace gamedb

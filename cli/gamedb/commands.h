@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "gamedb/pack.h"
 
 namespace gamedb::cli {
 
@@ -24,6 +25,8 @@ struct Invocation {
     std::string output;                  // -o DIR (res extract)
     std::string as;                      // --as NAME (res add, res replace)
     bool strict = false;                 // --strict (check of a set)
+    bool force = false;                  // --force (unpack over edited tables)
+    bool asTyped = false;                // --as-typed (pack)
 };
 
 // Writes a line "gamedb: MESSAGE" to stderr.
@@ -48,6 +51,10 @@ int RunPackArchive(const Invocation& invocation);
 // pack DIR ARCHIVE:MEMBER: the database replaces that member.
 int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument& member);
 std::string ResUsage();
+// Packs `dir` into `target` through PackToFile, with the change report
+// against the tables' source on stdout.
+PackSummary PackWithReport(const Invocation& invocation, const std::filesystem::path& dir,
+                                  const std::filesystem::path& target);
 
 // check over a set: several operands, a folder or an archive with databases.
 bool IsSetCheck(const Invocation& invocation);

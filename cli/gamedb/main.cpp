@@ -55,9 +55,12 @@ std::string Usage() {
         "               quests, acks, anims); by default it comes from the file name. For\n"
         "               pack the manifest names it; K confirms it for a DATABASE\n"
         "               whose name is that of another kind\n"
-        "  --quiet      print nothing on success\n"
+        "  --quiet      print nothing on success but the count of pack's warnings\n"
         "  --strict     check of a set: what the game's own data breaks too is an\n"
         "               error, not a warning\n"
+        "  --force      unpack: replace tables edited since the last unpack\n"
+        "  --as-typed   pack: write values that equal the stored ones at the cell's\n"
+        "               precision as typed, not as stored\n"
         "  --help       show this help and exit\n"
         "  --version    show the version and exit\n"
         "\nExit status: 0 success, 1 failure, 2 bad usage.\n"
@@ -99,6 +102,10 @@ int Run(std::span<const std::string> args) {
             invocation.quiet = true;
         } else if (a == "--strict") {
             invocation.strict = true;
+        } else if (a == "--force") {
+            invocation.force = true;
+        } else if (a == "--as-typed") {
+            invocation.asTyped = true;
         } else if (a == "--kind") {
             if (i + 1 >= args.size()) return BadUsage("--kind needs a kind");
             invocation.kind = args[++i];

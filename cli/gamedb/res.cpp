@@ -17,6 +17,7 @@
 #include "gamedb/database.h"
 #include "gamedb/folder.h"
 #include "gamedb/pack.h"
+#include "gamedb/provenance.h"
 
 namespace gamedb::cli {
 namespace {
@@ -163,7 +164,7 @@ int RunRes(const Invocation& invocation) {
 
 int RunUnpackArchive(const Invocation& invocation) {
     const fs::path dir = PathFromUtf8(invocation.operands[1]);
-    const ArchiveFolderSummary summary = UnpackArchive(PathFromUtf8(invocation.operands[0]), dir);
+    const ArchiveFolderSummary summary = UnpackArchive(PathFromUtf8(invocation.operands[0]), dir, invocation.force);
     if (!invocation.quiet) {
         Report("unpacked " + Quoted(invocation.operands[0]) + " into " + Quoted(invocation.operands[1]) + ": " +
                std::to_string(summary.databases) + " databases as tables, " + std::to_string(summary.files) +
@@ -185,14 +186,10 @@ int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument
             fs::remove(path, ignored);
         }
     } cleanup{packed};
-    // Packed straight into that one temporary, so that a killed run leaves
-    // only a name that the next run recognises.
-    DiskInputFolder in(PathFromUtf8(invocation.operands[0]));
-    FileSink sink(packed);
-    const PackSummary summary = Pack(in, sink);
-    sink.Close();
+    const PackSummary summary = PackWithReport(invocation, PathFromUtf8(invocation.operands[0]), packed);
     resarc::ReplaceMember(members, resarc::MemberFromFile(packed, MemberName(member.member)), member.archive);
     resarc::WriteArchive(archivePath, members);
+    RecordPackedSource(PathFromUtf8(invocation.operands[0]), invocation.operands[1]);
     if (!invocation.quiet) {
         Report("packed " + Quoted(invocation.operands[0]) + " into " + Quoted(invocation.operands[1]) + " (" +
                std::to_string(summary.bytes) + " bytes)");

@@ -1,4 +1,5 @@
 // The unpack and pack commands.
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -7,9 +8,12 @@
 #include "gamedb/archive_member.h"
 #include "gamedb/byte_io.h"
 #include "gamedb/check_set.h"
+#include "gamedb/change_report.h"
+#include "gamedb/checksum.h"
 #include "gamedb/database.h"
 #include "gamedb/folder.h"
 #include "gamedb/pack.h"
+#include "gamedb/provenance.h"
 #include "gamedb/unpack.h"
 
 namespace gamedb::cli {
@@ -36,12 +40,32 @@ SetSource PackedSource(const std::filesystem::path& target, const KindSpec& kind
 
 }  // namespace
 
+PackSummary PackWithReport(const Invocation& invocation, const std::filesystem::path& dir,
+                           const std::filesystem::path& target) {
+    DiskInputFolder in(dir);
+    const SourceComparison comparison = CompareWithSource(in, ManifestKind(in), invocation.asTyped);
+    const PackSummary summary = PackToFile(dir, target, comparison.comparison.get());
+    if (!invocation.quiet) {
+        const std::string report = FormatChangeReport(comparison);
+        std::fwrite(report.data(), 1, report.size(), stdout);
+    } else if (comparison.comparison && !comparison.comparison->Warnings().empty()) {
+        Report("warning: " + std::to_string(comparison.comparison->Warnings().size()) +
+               " changes look like a spreadsheet's, not an edit; run pack without --quiet to see them");
+    }
+    return summary;
+}
+
 int RunUnpack(const Invocation& invocation) {
     if (IsArchiveFile(PathFromUtf8(invocation.operands[0]))) return RunUnpackArchive(invocation);
     OpenedDatabase database = OpenDatabase(invocation.operands[0], invocation.kind);
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[1]);
+    if (!invocation.force) RefuseEditedTables(dir, database.path);
     DiskOutputFolder out(dir, {database.path});
-    const UnpackSummary summary = Unpack(*database.source, *database.kind, out);
+    // The manifest records the source and what was written, for pack's
+    // change report and the next unpack's check.
+    ChecksummingSource source(*database.source);
+    ProvenanceFolder recorded(out, SourceName(invocation.operands[0]), &source);
+    const UnpackSummary summary = Unpack(source, *database.kind, recorded);
     if (!invocation.quiet)
         Report("unpacked " + database.label + " (" + std::string(database.kind->name) + ") into " + QuotedPath(dir) +
                ": " + Tables(summary.tables));
@@ -76,7 +100,8 @@ int RunPack(const Invocation& invocation) {
             ReportPackReferences(invocation, [&] { return std::optional(LoadSetFromArchive(PathFromUtf8(member->archive))); }, &kind);
         return status;
     }
-    const PackSummary summary = PackToFile(dir, target);
+    const PackSummary summary = PackWithReport(invocation, dir, target);
+    RecordPackedSource(dir, invocation.operands[1]);
     if (!invocation.quiet)
         Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
                " bytes): " + Tables(summary.tables));

@@ -1,0 +1,54 @@
+#include "gamedb/checksum.h"
+
+#include <charconv>
+#include <climits>
+#include <vector>
+
+#include <zlib.h>
+
+namespace gamedb {
+
+void Crc32::Add(std::span<const std::uint8_t> bytes) {
+    // zlib takes a uInt length: feed huge spans in pieces.
+    while (!bytes.empty()) {
+        const std::size_t n = std::min<std::size_t>(bytes.size(), 1u << 30);
+        value_ = static_cast<std::uint32_t>(crc32(value_, bytes.data(), static_cast<uInt>(n)));
+        bytes = bytes.subspan(n);
+    }
+}
+
+void Crc32::Add(std::string_view bytes) {
+    Add(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+std::string ChecksumText(std::uint32_t value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text(8, '0');
+    for (int i = 7; i >= 0; --i, value >>= 4) text[static_cast<std::size_t>(i)] = kDigits[value & 0xF];
+    return text;
+}
+
+bool ParseChecksum(std::string_view text, std::uint32_t& value) {
+    if (text.size() != 8) return false;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+std::uint32_t ChecksumRest(ByteSource& source) {
+    Crc32 crc;
+    std::vector<std::uint8_t> chunk(64 * 1024);
+    for (;;) {
+        const std::size_t n = source.ReadSome(chunk);
+        if (n == 0) break;
+        crc.Add(std::span(chunk.data(), n));
+    }
+    return crc.Value();
+}
+
+std::size_t ChecksummingSource::ReadSome(std::span<std::uint8_t> out) {
+    const std::size_t n = inner_.ReadSome(out);
+    crc_.Add(out.first(n));
+    return n;
+}
+
+}  // namespace gamedb

@@ -1,0 +1,266 @@
+// Pack's comparison with the database the tables came from: what it
+// reports, the stored values it keeps, the warnings; and the item-level
+// comparison of values that diff shares.
+#include "gamedb/change_report.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+
+#include "gamedb/cells.h"
+#include "gamedb/checksum.h"
+#include "gamedb/provenance.h"
+#include "gamedb/unpack.h"
+#include "gamedb/value_diff.h"
+#include "tests/support/gamedb_gen.h"
+
+namespace gamedb {
+namespace {
+
+using testing::Bytes;
+using testing::GenDatabase;
+using testing::GenOptions;
+
+const KindSpec& Items() { return *FindKind("items"); }
+
+// Weapons named as given, each with price 100, in an items database.
+GenDatabase Weapons(std::vector<std::string> names) {
+    GenOptions options;
+    options.seed = 3;
+    options.minRecords = 1;
+    options.maxRecords = 1;
+    options.oddFloatRate = 0;
+    GenDatabase db = testing::Generate(Items(), options);
+    db.blocks[1].records.clear();
+    std::uint64_t seed = 50;
+    for (const std::string& name : names) {
+        testing::GenRecord record = testing::RandomRecord(Items().blocks[1].record, seed++, options);
+        record.Find(0)->payload = testing::TextPayload(name);
+        record.Find(7)->payload = testing::FloatPayload(100);
+        db.blocks[1].records.push_back(std::move(record));
+    }
+    return db;
+}
+
+struct Packed {
+    Bytes bytes;
+    std::string report;
+    std::size_t kept = 0, warnings = 0;
+};
+
+// The tables hold `edited` (as if a person or a spreadsheet had written its
+// values); pack compares them with `base`.
+Packed PackAgainst(const GenDatabase& base, const GenDatabase& edited, bool asTyped = false) {
+    const Bytes baseBytes = testing::Serialize(base), editedBytes = testing::Serialize(edited);
+    MemorySource editedSource(editedBytes, "edited");
+    MemoryFolder folder;
+    Unpack(editedSource, *edited.kind, folder);
+    SourceComparison comparison;
+    comparison.source = "base";
+    comparison.comparison = std::make_unique<BaseComparison>(std::make_unique<MemorySource>(baseBytes, "base"), *base.kind, asTyped);
+    MemorySink sink;
+    Pack(folder, sink, Kinds(), comparison.comparison.get());
+    return {sink.Bytes(), FormatChangeReport(comparison), comparison.comparison->Kept().size(),
+            comparison.comparison->Warnings().size()};
+}
+
+bool Has(const std::string& text, const std::string& piece) { return text.find(piece) != std::string::npos; }
+
+TEST(GamedbChangeReport, UnchangedTablesReportNothingForEveryKind) {
+    for (const KindSpec& kind : Kinds()) {
+        const GenDatabase db = testing::Generate(kind, GenOptions::Irregular(11));
+        const Packed packed = PackAgainst(db, db);
+        EXPECT_EQ(packed.bytes, testing::Serialize(db)) << kind.name;
+        EXPECT_EQ(packed.report, "no changes from \"base\"\n") << kind.name;
+    }
+}
+
+// Any one field changed to other random bytes is named, and lands.
+TEST(GamedbChangeReport, RandomSingleEditIsReportedAndLands) {
+    for (std::uint64_t seed = 1; seed <= 40; ++seed) {
+        const KindSpec& kind = Kinds()[seed % Kinds().size()];
+        GenOptions options;
+        options.seed = seed;
+        options.minRecords = 2;
+        const GenDatabase base = testing::Generate(kind, options);
+        GenDatabase edited = base;
+        testing::GenBlock& block = edited.blocks[seed % edited.blocks.size()];
+        testing::GenRecord& record = block.records[seed % block.records.size()];
+        testing::GenField& field = record.fields[seed % record.fields.size()];
+        const testing::GenRecord fresh = testing::RandomRecord(FindBlock(kind, block.tag)->record, seed * 77, options);
+        if (fresh.Find(field.tag)->payload == field.payload) continue;
+        field.payload = fresh.Find(field.tag)->payload;
+        const Packed packed = PackAgainst(base, edited, true);
+        EXPECT_EQ(packed.bytes, testing::Serialize(edited)) << kind.name << " seed " << seed;
+        const std::string name(FindField(FindBlock(kind, block.tag)->record, field.tag)->name);
+        EXPECT_TRUE(Has(packed.report, "1 changed, 0 added, 0 removed")) << packed.report;
+        EXPECT_TRUE(Has(packed.report, "\n    " + name)) << name << "\n" << packed.report;
+    }
+}
+
+TEST(GamedbChangeReport, RecordsPairByPositionOrByKey) {
+    const GenDatabase base = Weapons({"axe", "sword", "bow"});
+    GenDatabase renamed = base;
+    renamed.blocks[1].records[1].Find(0)->payload = testing::TextPayload("sabre");
+    EXPECT_TRUE(Has(PackAgainst(base, renamed).report, "changed record 2 \"sabre\"\n    name: sword -> sabre\n"));
+
+    GenDatabase sorted = base;
+    std::swap(sorted.blocks[1].records[0], sorted.blocks[1].records[2]);
+    const std::string report = PackAgainst(base, sorted).report;
+    EXPECT_TRUE(Has(report, "weapons: 0 changed, 0 added, 0 removed (3 -> 3 records)\n  the records come in another order\n")) << report;
+
+    GenDatabase fewer = base;
+    fewer.blocks[1].records.erase(fewer.blocks[1].records.begin());
+    fewer.blocks[1].records[1].Find(7)->payload = testing::FloatPayload(150);
+    EXPECT_TRUE(Has(PackAgainst(base, fewer).report,
+                    "weapons: 1 changed, 0 added, 1 removed (3 -> 2 records)\n  removed record 1 \"axe\"\n"
+                    "  changed record 2 \"bow\" (record 3 in the old)\n    price: 100 -> 150\n"));
+}
+
+// Every shorter rounding of a stored float keeps the stored value; a value
+// that is not one lands; --as-typed writes the rounding and warns.
+TEST(GamedbChangeReport, RedisplayedFloatsKeepTheStoredValue) {
+    std::uint64_t state = 12345;
+    for (int i = 0; i < 200; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        const float stored = std::ldexp(1.0f + static_cast<float>(state >> 41) / 8388608.0f, static_cast<int>(state % 40) - 20);
+        std::string shortest;
+        AppendFloat(shortest, std::bit_cast<std::uint32_t>(stored));
+        for (int digits = 1; digits < 9; ++digits) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%.*e", digits - 1, static_cast<double>(stored));
+            const float shown = std::strtof(text, nullptr);
+            std::string cell;
+            AppendFloat(cell, std::bit_cast<std::uint32_t>(shown));
+            if (shown == stored || cell.find_first_of(".e") == std::string::npos) continue;
+            GenDatabase base = Weapons({"axe"}), edited = base;
+            base.blocks[1].records[0].Find(7)->payload = testing::FloatPayload(stored);
+            edited.blocks[1].records[0].Find(7)->payload = testing::FloatPayload(shown);
+            const Packed kept = PackAgainst(base, edited);
+            ASSERT_EQ(kept.bytes, testing::Serialize(base)) << shortest << " shown as " << cell;
+            ASSERT_EQ(kept.kept, 1u);
+            EXPECT_TRUE(Has(kept.report, "no changes from")) << kept.report;
+            EXPECT_TRUE(Has(kept.report, "price: " + cell + " kept as " + shortest)) << kept.report;
+            const Packed typed = PackAgainst(base, edited, true);
+            ASSERT_EQ(typed.bytes, testing::Serialize(edited));
+            EXPECT_EQ(typed.warnings, 1u) << typed.report;
+            // Not a rounding of the stored value: an edit.
+            edited.blocks[1].records[0].Find(7)->payload = testing::FloatPayload(shown * 2);
+            ASSERT_EQ(PackAgainst(base, edited).bytes, testing::Serialize(edited)) << cell;
+        }
+    }
+    // A whole number is typed, never a re-display: 123.4 -> 123 lands.
+    GenDatabase base = Weapons({"axe"}), edited = base;
+    base.blocks[1].records[0].Find(7)->payload = testing::FloatPayload(123.4f);
+    edited.blocks[1].records[0].Find(7)->payload = testing::FloatPayload(123);
+    EXPECT_EQ(PackAgainst(base, edited).bytes, testing::Serialize(edited));
+}
+
+TEST(GamedbChangeReport, SpreadsheetDamageIsWarned) {
+    const struct {
+        Bytes before, after;
+        std::uint8_t tag;
+        const char* line;
+    } cases[] = {
+        {testing::FloatBitsPayload(0x80000000u), testing::FloatPayload(0), 8, "weight: -0 -> 0 (-0 became 0)"},
+        {testing::FloatBitsPayload(0x7FC01234u), testing::FloatBitsPayload(0x7FC00000u), 8,
+         "weight: nan:0x7FC01234 -> nan:0x7FC00000 (the NaN lost its payload)"},
+        {testing::FloatBitsPayload(1), testing::FloatPayload(0), 8, "weight: 1e-45 -> 0 (a subnormal became 0)"},
+        {testing::TextPayload("007"), testing::TextPayload("7"), 3, "material: 007 -> 7 (leading zeros lost)"},
+        {testing::TextPayload("1/2"), testing::TextPayload("02.01.2026"), 3,
+         "material: 1/2 -> 02.01.2026 (a text that looks like a number or date, re-written)"},
+    };
+    for (const auto& c : cases) {
+        GenDatabase base = Weapons({"axe"}), edited = base;
+        base.blocks[1].records[0].Find(c.tag)->payload = c.before;
+        edited.blocks[1].records[0].Find(c.tag)->payload = c.after;
+        const Packed packed = PackAgainst(base, edited);
+        EXPECT_EQ(packed.warnings, 1u) << c.line;
+        EXPECT_TRUE(Has(packed.report, "warning: 1 changes look like a spreadsheet's, not an edit:\n  weapons record 1 \"axe\" " +
+                                           std::string(c.line) + "\n"))
+            << packed.report;
+        EXPECT_EQ(packed.bytes, testing::Serialize(edited)) << c.line;
+    }
+    // A text edited into another text is an edit.
+    GenDatabase base = Weapons({"axe"}), edited = base;
+    edited.blocks[1].records[0].Find(3)->payload = testing::TextPayload("iron");
+    EXPECT_EQ(PackAgainst(base, edited).warnings, 0u);
+}
+
+TEST(GamedbValueDiff, ListsShowTheItemsThatChanged) {
+    const FieldSpec& bored = *FindField(FindKind("acks")->blocks[0].record, 32);
+    const auto item = [](const char* sound, std::int32_t volume) {
+        Bytes fields;
+        testing::AppendNode(fields, 1, testing::TextPayload(sound));
+        testing::AppendNode(fields, 2, testing::Int32Payload(volume));
+        testing::AppendNode(fields, 3, testing::TextPayload("hm"));
+        testing::AppendNode(fields, 4, testing::TextPayload("c"));
+        testing::AppendNode(fields, 10, testing::Int32Payload(0));
+        Bytes node;
+        testing::AppendNode(node, 1, fields);
+        return node;
+    };
+    const auto list = [&](std::initializer_list<std::int32_t> volumes) {
+        Bytes out;
+        for (const std::int32_t v : volumes) {
+            const Bytes one = item("a.wav", v);
+            out.insert(out.end(), one.begin(), one.end());
+        }
+        return out;
+    };
+    std::vector<FieldChange> changes;
+    CompareValues(changes, "bored", &bored, list({10, 20, 30}), list({10, 20, 40, 50}));
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].field + ": " + changes[0].oldCell + " -> " + changes[0].newCell, "bored[3].unk2: 30 -> 40");
+    EXPECT_EQ(changes[1].field, "bored[4]");
+    EXPECT_FALSE(changes[1].inOld);
+
+    const FieldSpec& split = *FindField(Items().blocks[1].record, 26);
+    Bytes a, b;
+    for (int i = 0; i < 7; ++i) {
+        const Bytes x = testing::FloatPayload(static_cast<float>(i)), y = testing::FloatPayload(i == 4 ? 0.5f : static_cast<float>(i));
+        a.insert(a.end(), x.begin(), x.end());
+        b.insert(b.end(), y.begin(), y.end());
+    }
+    changes.clear();
+    CompareValues(changes, "damage_split", &split, a, b);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].field + ": " + changes[0].oldCell + " -> " + changes[0].newCell, "damage_split[5]: 4 -> 0.5");
+    // Bytes that do not frame are compared whole.
+    changes.clear();
+    CompareValues(changes, "bored", &bored, Bytes{1, 9}, list({10}));
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].oldCell, "#0109");
+}
+
+// The manifest records the source and each file's checksum, and pack reads
+// such a manifest back to the same bytes.
+TEST(GamedbProvenance, ManifestRecordsTheSourceAndEveryFile) {
+    for (const KindSpec& kind : Kinds()) {
+        const Bytes bytes = testing::Serialize(testing::Generate(kind, GenOptions::Irregular(5)));
+        MemorySource source(bytes);
+        ChecksummingSource read(source);
+        MemoryFolder folder;
+        ProvenanceFolder recorded(folder, "/games/db", &read);
+        Unpack(read, kind, recorded);
+        const Provenance provenance = ReadProvenance(folder);
+        EXPECT_EQ(provenance.source, "/games/db");
+        EXPECT_EQ(provenance.sourceSize, bytes.size());
+        Crc32 whole;
+        whole.Add(bytes);
+        EXPECT_EQ(provenance.sourceChecksum, whole.Value());
+        ASSERT_EQ(provenance.files.size(), folder.Files().size() - 1) << kind.name;
+        for (const WrittenFile& file : provenance.files) {
+            Crc32 crc;
+            crc.Add(folder.Files().at(file.name));
+            EXPECT_EQ(crc.Value(), file.checksum) << file.name;
+        }
+        MemorySink sink;
+        Pack(folder, sink);
+        EXPECT_EQ(sink.Bytes(), bytes) << kind.name;
+    }
+}
+
+}  // namespace
+}  // namespace gamedb
