@@ -54,9 +54,12 @@ int RunPack(const Invocation& invocation) {
                          std::string(kind.name) + " to write it all the same");
     if (const auto member = SplitMemberArgument(invocation.operands[1])) return RunPackIntoMember(invocation, *member);
     const PackSummary summary = PackToFile(dir, target);
-    if (!invocation.quiet)
+    if (!invocation.quiet) {
         Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
                " bytes): " + Tables(summary.tables));
+        for (const TableSummary& table : summary.tables)
+            if (table.cp1251) Report("note: " + table.name + " is not UTF-8 and was read as Windows-1251");
+    }
     return kExitOk;
 }
 
