@@ -13,6 +13,8 @@ namespace gamedb {
 
 // ParseText that also says whether a byte 00 was produced.
 bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out);
+// ParseFloat of a number's text (NumberText), reading any comma as a decimal comma.
+bool ParseFloatText(std::string_view text, std::uint32_t& bits);
 
 namespace {
 
@@ -295,7 +297,26 @@ void SplitEscaped(std::string_view text, char sep, F&& part) {
     part(text.substr(begin));
 }
 
-void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out);
+void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out, NumberStyle* style);
+
+// A float cell; a comma that could separate thousands is refused unless a
+// table's style is there to settle it at the table's end.
+std::uint32_t FloatCell(std::string_view cell, NumberStyle* style, const std::string& expected) {
+    const std::string_view number = NumberText(cell);
+    // A cell kept as text (\e) was never a spreadsheet's number: it shows nothing of the table's style.
+    if (number.size() < cell.size() && cell.find(kTextMark) != std::string_view::npos) style = nullptr;
+    if (AmbiguousComma(number)) {
+        if (!style) Bad(std::string(kAmbiguousComma));
+        style->ambiguous = true;
+    } else if (style && number.find(',') != std::string_view::npos) {
+        style->decimalComma = true;
+    } else if (style && number.find('.') != std::string_view::npos) {
+        style->decimalPoint = true;
+    }
+    std::uint32_t bits = 0;
+    if (!ParseFloatText(number, bits)) Bad(expected);
+    return bits;
+}
 
 void ParseTextValue(std::string_view cell, std::vector<std::uint8_t>& out, const char* expected) {
     if (ParseTextNoting(cell, out)) Bad(expected);
@@ -308,7 +329,7 @@ void ParseCode4(std::string_view cell, std::vector<std::uint8_t>& out) {
     out.resize(start + 4, 0);
 }
 
-void ParseFields(std::string_view text, const RecordSpec& record, char sep, std::vector<std::uint8_t>& out) {
+void ParseFields(std::string_view text, const RecordSpec& record, char sep, std::vector<std::uint8_t>& out, NumberStyle* style) {
     std::size_t index = 0;
     SplitEscaped(text, sep, [&](std::string_view part) {
         if (index >= record.fields.size()) {
@@ -317,7 +338,7 @@ void ParseFields(std::string_view text, const RecordSpec& record, char sep, std:
         }
         const FieldSpec& sub = record.fields[index++];
         const std::size_t start = BeginNode(out, sub.tag);
-        ParseValue(part, sub, out);
+        ParseValue(part, sub, out, style);
         if (!FinishNode(out, start)) Bad("a shorter value");
     });
     if (index != record.fields.size())
@@ -334,7 +355,7 @@ void ParseValues(std::string_view cell, std::size_t count, const char* what, aut
     if (n != count) Bad(std::to_string(count) + " " + what + " separated by single spaces");
 }
 
-void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out) {
+void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out, NumberStyle* style) {
     switch (field.type) {
     case ValueType::Text:
         ParseTextValue(cell, out, "a text without the byte 00");
@@ -354,18 +375,12 @@ void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::
         return;
     }
     case ValueType::Float32: {
-        std::uint32_t bits = 0;
-        if (AmbiguousComma(NumberText(cell)))
-            Bad("a number without a thousands separator: '1,000' could be 1000 or 1.0; write 1000 or 1.0");
-        if (!ParseFloat(cell, bits)) Bad("a number such as 1.5, -0, inf or nan:0x7FC00000");
-        StoreLe32(out, bits);
+        StoreLe32(out, FloatCell(cell, style, "a number such as 1.5, -0, inf or nan:0x7FC00000"));
         return;
     }
     case ValueType::Float32Array:
         ParseValues(cell, field.count, "numbers", [&](std::string_view part) {
-            std::uint32_t bits = 0;
-            if (!ParseFloat(part, bits)) Bad(std::to_string(field.count) + " numbers separated by single spaces");
-            StoreLe32(out, bits);
+            StoreLe32(out, FloatCell(part, style, std::to_string(field.count) + " numbers separated by single spaces"));
         });
         return;
     case ValueType::Byte: {
@@ -402,13 +417,13 @@ void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::
                 ParseCode4(part, out);
             } else {
                 // "\e" alone is an item whose one field is empty.
-                ParseFields(part == "\\e" ? std::string_view() : part, *field.record, ';', out);
+                ParseFields(part == "\\e" ? std::string_view() : part, *field.record, ';', out, style);
             }
             if (!FinishNode(out, start)) Bad("a shorter value");
         });
         return;
     }
-    case ValueType::Nested: ParseFields(cell, *field.record, '|', out); return;
+    case ValueType::Nested: ParseFields(cell, *field.record, '|', out, style); return;
     }
 }
 
@@ -485,7 +500,8 @@ void AppendParts(std::string& out, const FieldSpec& field, std::span<const std::
     }
 }
 
-void ParseParts(std::span<const std::string_view> cells, const FieldSpec& field, std::vector<std::uint8_t>& out) {
+void ParseParts(std::span<const std::string_view> cells, const FieldSpec& field, std::vector<std::uint8_t>& out,
+                NumberStyle* style) {
     if (!cells.empty() && !cells[0].empty() && cells[0][0] == kHexMarker) {
         for (std::size_t i = 1; i < cells.size(); ++i)
             if (!cells[i].empty())
@@ -498,10 +514,10 @@ void ParseParts(std::span<const std::string_view> cells, const FieldSpec& field,
             if (field.type == ValueType::Nested) {
                 const FieldSpec& sub = field.record->fields[i];
                 const std::size_t start = BeginNode(out, sub.tag);
-                ParseCell(cells[i], sub, out);
+                ParseCell(cells[i], sub, out, style);
                 if (!FinishNode(out, start)) Bad("a shorter value");
             } else {
-                ParseValue(cells[i], field.type == ValueType::Float32Array ? kFloatPart : kBytePart, out);
+                ParseValue(cells[i], field.type == ValueType::Float32Array ? kFloatPart : kBytePart, out, style);
             }
         } catch (CellProblem& problem) {
             problem.part = i;
@@ -537,12 +553,12 @@ bool MightNotStayText(std::string_view text) {
            EqualsLetters(text, U"\u043b\u043e\u0436\u044c");
 }
 
-void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out) {
+void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out, NumberStyle* style) {
     if (!cell.empty() && cell[0] == kHexMarker) {
         if (!ParseHex(cell.substr(1), out)) Bad("hex digits after '#'");
         return;
     }
-    ParseValue(cell, field, out);
+    ParseValue(cell, field, out, style);
 }
 
 std::string_view UnquoteCell(std::string_view cell, std::string& scratch) {
@@ -775,7 +791,10 @@ bool AmbiguousComma(std::string_view number) {
 
 bool ParseFloat(std::string_view text, std::uint32_t& bits) {
     text = NumberText(text);
-    if (AmbiguousComma(text)) return false;
+    return !AmbiguousComma(text) && ParseFloatText(text, bits);
+}
+
+bool ParseFloatText(std::string_view text, std::uint32_t& bits) {
     if (text.starts_with("nan:0x") || text.starts_with("nan:0X")) {
         const std::string_view digits = text.substr(6);
         if (digits.empty() || digits.size() > 8) return false;

@@ -37,8 +37,28 @@ struct CellProblem {
     std::size_t part = 0;  // the column of a split field at fault
 };
 
+// What the number cells of one table show about its decimal separator. A
+// comma followed by exactly three digits ("1,000", "44,375") is a decimal
+// comma in a table whose numbers have no decimal point (a spreadsheet in a
+// Russian locale saves them so); where other numbers show no decimal comma
+// either, the caller says how it read them.
+struct NumberStyle {
+    bool decimalComma = false;  // a comma that can only be decimal ("0,5", "12,25")
+    bool decimalPoint = false;  // a number with '.'
+    bool ambiguous = false;     // "1,000" seen and read as 1.0 for now
+    bool Refused() const { return ambiguous && decimalPoint; }
+    bool NeedsNote() const { return ambiguous && !decimalPoint && !decimalComma; }
+};
+inline constexpr std::string_view kAmbiguousComma =
+    "a number without a comma that could separate thousands: '1,000' could be 1000 or 1.0, and the table's "
+    "other numbers have decimal points; write 1000 or 1.0";
+
 // Appends the payload a cell stands for. Throws CellProblem for a bad cell.
-void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out);
+// Without `style` a comma that could separate thousands is refused; with it
+// the cell is read with a decimal comma and `style` notes it, for the
+// caller to refuse at the table's end unless the style settles it.
+void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out,
+               NumberStyle* style = nullptr);
 
 // A split field (IsSplit in schema.h) takes ColumnCount cells: appends
 // them separated by tabs. A payload that is not canonical goes as '#' and
@@ -46,7 +66,8 @@ void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::u
 void AppendParts(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> payload);
 // Appends the payload the cells of a split field stand for (already
 // unquoted). Throws CellProblem naming the part at fault.
-void ParseParts(std::span<const std::string_view> cells, const FieldSpec& field, std::vector<std::uint8_t>& out);
+void ParseParts(std::span<const std::string_view> cells, const FieldSpec& field, std::vector<std::uint8_t>& out,
+                NumberStyle* style = nullptr);
 
 // Whether a spreadsheet might read this text as something other than text:
 // a number, date, time, fraction, percent, currency, boolean or formula, or

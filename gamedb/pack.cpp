@@ -212,12 +212,19 @@ public:
             PackRow(block);
             ++rows;
         }
+        if (style_.Refused())
+            Fail(ambiguous_.row, ambiguous_.column, "bad cell", &ambiguous_.cell, std::string(kAmbiguousComma));
+        if (style_.NeedsNote())
+            note_ = "read \"" + ambiguous_.cell + "\" (row " + std::to_string(ambiguous_.row) + ", column " +
+                    ambiguous_.column +
+                    ") and the like with a decimal comma, as the table has no decimal point; write 1000, not 1,000, for a thousand";
         cp1251_ = lines.ReadAsCp1251();
         return rows;
     }
 
     // Whether the table was not UTF-8 and was read as Windows-1251.
     bool ReadAsCp1251() const { return cp1251_; }
+    const std::string& Note() const { return note_; }
 
 private:
     [[noreturn]] void Fail(long long row, const std::string& column, const std::string& problem,
@@ -323,11 +330,12 @@ private:
         if (partCells_[f].empty()) {
             const std::string_view cell = cells_[cellOf_[f]];
             try {
-                ParseCell(UnquoteCell(cell, unquoted_), field, out);
+                ParseCell(UnquoteCell(cell, unquoted_), field, out, &style_);
             } catch (const CellProblem& problem) {
                 const std::string text(cell);
                 Fail(row_, std::string(field.name), "bad cell", &text, problem.expected);
             }
+            NoteAmbiguous(std::string(field.name), cell);
         } else {
             const std::vector<std::size_t>& columns = partCells_[f];
             parts_.resize(columns.size());
@@ -335,12 +343,15 @@ private:
             std::size_t part = 0;
             try {
                 for (; part < columns.size(); ++part) parts_[part] = UnquoteCell(cells_[columns[part]], partScratch_[part]);
-                ParseParts(parts_, field, out);
+                ParseParts(parts_, field, out, &style_);
             } catch (const CellProblem& problem) {
                 if (part == columns.size()) part = problem.part;
                 const std::string text(cells_[columns[part]]);
                 Fail(row_, PartName(field, part), "bad cell", &text, problem.expected);
             }
+            if (style_.ambiguous && ambiguous_.row < 0)
+                for (std::size_t i = 0; i < columns.size(); ++i)
+                    if (AmbiguousComma(NumberText(parts_[i]))) NoteAmbiguous(PartName(field, i), cells_[columns[i]]);
         }
         if (!FinishNode(out, start, form.Long(out.size() - start - 2))) Fail(row_, std::string(field.name), "the value is longer than a node can be");
     }
@@ -432,6 +443,13 @@ private:
         }
     }
 
+    // The first cell whose comma could separate thousands, for the message
+    // at the table's end.
+    void NoteAmbiguous(std::string column, std::string_view cell) {
+        if (!style_.ambiguous || ambiguous_.row >= 0) return;
+        ambiguous_ = {row_, std::move(column), std::string(cell)};
+    }
+
     std::string_view UnquoteExtra() {
         try {
             return UnquoteCell(cells_[extraCell_], unquoted_);
@@ -455,6 +473,13 @@ private:
     std::vector<std::string> partScratch_;
     std::size_t extraCell_ = kNone;
     bool cp1251_ = false;
+    std::string note_;
+    NumberStyle style_;
+    struct {
+        long long row = -1;
+        std::string column;
+        std::string cell;
+    } ambiguous_;
     long long row_ = 0;
     std::uint8_t recordTag_ = 1;
     KeptForm recordForm_;
@@ -529,7 +554,7 @@ PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds
         AppendHeader(header, entry.tag, records.size(), entry.form.Long(records.size()));
         file.Append(header);
         file.Append(records);
-        summary.tables.push_back({entry.table, rows, table.ReadAsCp1251()});
+        summary.tables.push_back({entry.table, rows, table.ReadAsCp1251(), table.Note()});
     }
     file.Finish();
     if (!manifest.trailerFile.empty()) {

@@ -76,7 +76,7 @@ public:
             reader_.SetBlockName(spec ? std::string(spec->name) + " (tag " + std::to_string(block.header.tag) + ")"
                                       : std::to_string(block.header.tag));
             manifest += "block\t" + std::to_string(block.header.tag) + "\t" + name + "\t" + FormName(block.header) + "\r\n";
-            summary_.tables.push_back({name, WriteTable(name, spec ? spec->record : kNoFields)});
+            summary_.tables.push_back({name, WriteTable(name, spec ? spec->record : kNoFields), false, {}});
         }
 
         const std::uint64_t trailer = reader_.TrailerLength();

@@ -23,6 +23,7 @@ struct TableSummary {
     std::string name;        // file name, e.g. "weapons.tsv"
     long long rows = 0;
     bool cp1251 = false;     // pack read the table as Windows-1251 (not UTF-8)
+    std::string note;        // how pack read what could be read two ways
 };
 
 struct UnpackSummary {

@@ -150,7 +150,8 @@ const FloatCase kFloatCases[] = {
     {0x4B3C614F, "12345679"},
     // As people write them, within what a spreadsheet shows (11 characters).
     {0x48C35000, "400000"},     {0x4B81B320, "17000000"},     {0x501502F9, "10000000000"},
-    {0x51BA43B7, "\\e1e+11"},     {0x3727C5AC, "0.00001"},      {0xBDFCD6E9, "-0.12345679"},
+    {0x51BA43B7, "99999997952"}, {0x5368D4A5, "\\e1e+12"},    {0x3727C5AC, "0.00001"},
+    {0xBDFCD6EA, "-0.12345679"},
 };
 
 TEST(CellSyntax, FloatsKeepTheirBits) {

@@ -151,7 +151,7 @@ TEST(FramingRoundTrip, TablesShowIrregularRecordsInExtra) {
     Unpack(source, kTestKind, folder);
     EXPECT_EQ(folder.Files()["things.tsv"],
               "\xEF\xBB\xBFname\tid\tprice\tzones\t~extra\r\n"
-              "a\t\t2\t\t2 0!2 9=AB\r\n"
+              "a\t\t2\t\t\\e2 0!2 9=AB\r\n"
               "\t\t\t\tR3!0 -\r\n");
     EXPECT_EQ(folder.Files()["block9.tsv"], "\xEF\xBB\xBF~extra\r\n");
     EXPECT_EQ(folder.Files()["manifest.txt"],

@@ -91,7 +91,8 @@ TEST(LineReader, TextThatIsNotUtf8IsReadAsWindows1251) {
     EXPECT_EQ(lines[1], "Топор");
 
     for (const std::string& utf8 : {std::string("name\r\nТопор\r\n"), std::string("\xEF\xBB\xBF\xD2\xEE\r\n")}) {
-        MemorySource source(Utf8(utf8), "t");
+        const Bytes bytes = Utf8(utf8);
+        MemorySource source(bytes, "t");
         LineReader reader(source);
         std::string_view line;
         while (reader.Next(line)) {

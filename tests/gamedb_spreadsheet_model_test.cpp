@@ -198,15 +198,19 @@ bool MonthDate(std::string_view t) {
     return false;
 }
 
-// What the spreadsheet makes of a cell it imports.
+// What the spreadsheet makes of a cell it imports. Excel is told to read
+// numbers with a decimal point (the README's step for a Russian Windows);
+// it saves them in its locale.
 Reading Read(std::string_view cell, const Setting& s) {
-    if (cell.empty()) return {};
+    // A backslash first is text to every spreadsheet (Calc was seen to keep them all).
+    if (cell.empty() || cell[0] == '\\') return {};
     // Formulas; Excel also starts one with '+', '-' and '@' when what follows is no number.
     if (cell[0] == '=') return {Seen::Other};
     const std::string_view t = Trim(cell);
     double value = 0;
     bool plain = false;
-    const bool number = LocaleNumber(t, s.locale, value, plain) && !t.empty();
+    const Locale numbers = s.app == App::Excel ? Locale::English : s.locale;
+    const bool number = LocaleNumber(t, numbers, value, plain) && !t.empty();
     if (s.app == App::Excel && (cell[0] == '+' || cell[0] == '-' || cell[0] == '@') && !number) return {Seen::Other};
     const std::string lower = Lower(t);
     if (lower == "true" || lower == "false" || lower == "истина" || lower == "ложь") return {Seen::Other};
@@ -252,7 +256,7 @@ std::string Saved(double value, const Setting& s) {
     if (s.app == App::Calc) {
         std::snprintf(text, sizeof text, "%.15g", value);
     } else {
-        std::snprintf(text, sizeof text, "%.10g", value);
+        std::snprintf(text, sizeof text, "%.15g", value);
         for (int digits = 10; digits > 0 && std::strlen(text) > 11; --digits)
             std::snprintf(text, sizeof text, "%.*g", digits, value);
     }

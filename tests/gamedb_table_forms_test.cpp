@@ -3,6 +3,7 @@
 // spreadsheet's save changes (encoding, quotes, blanks, short rows).
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <string>
 
 #include "gamedb/byte_io.h"
@@ -261,6 +262,42 @@ TEST(TableForms, AnAmbiguousCommaIsRefused) {
         ParseCell(cell, price, out);
         EXPECT_EQ(out, FloatPayload(value)) << cell;
     }
+}
+
+// In a table a spreadsheet saved with decimal commas, "44,375" is 44.375; in
+// one whose numbers have decimal points it could be 44375 and is refused.
+TEST(TableForms, TheTableSettlesACommaBeforeThreeDigits) {
+    const auto folder = [](const std::string& scale, const std::string& x1) {
+        MemoryFolder f;
+        f.Files()["manifest.txt"] = kBom + "format\t2\r\nkind\tlevers\r\nfile\t1\tauto\r\nblock\t1\tl.tsv\tauto\r\n" + kTrailer;
+        f.Files()["l.tsv"] = "name\tplaces.x1\tplaces.y1\tplaces.x2\tplaces.y2\tplace_count\tscale\tswitch_time\tmaterial\tsound\thint\r\n"
+                             "a\t" + x1 + "\t0\t0\t0\t1\t" + scale + "\t5\tm\ts\th\r\n";
+        return f;
+    };
+    GenDatabase lever = EmptyDatabase("levers");
+    lever.blocks.push_back({1, {Record({{0, TextPayload("a")},
+                                        {1, Floats({std::bit_cast<std::uint32_t>(44.375f), 0, 0, 0})},
+                                        {2, Int32Payload(1)},
+                                        {3, FloatPayload(0.5f)},
+                                        {4, Int32Payload(5)},
+                                        {5, TextPayload("m")},
+                                        {6, TextPayload("s")},
+                                        {7, TextPayload("h")}})}});
+    MemoryFolder commas = folder("0,5", "44,375");
+    EXPECT_EQ(PackFolder(commas), Serialize(lever));
+    MemoryFolder points = folder("0.5", "44,375");
+    EXPECT_NE(PackError(points).find("row 2, column places.x1: bad cell: \"44,375\", expected a number without a comma"),
+              std::string::npos)
+        << PackError(points);
+    // No other number tells: read with a decimal comma, and said so.
+    MemoryFolder alone = folder("0,5", "44,375");
+    alone.Files()["l.tsv"].replace(alone.Files()["l.tsv"].find("0,5"), 3, "\\e1");
+    PackSummary summary;
+    lever.blocks[0].records[0].Find(3)->payload = FloatPayload(1);
+    EXPECT_EQ(PackFolder(alone, &summary), Serialize(lever));
+    EXPECT_NE(summary.tables.at(0).note.find("read \"44,375\" (row 2, column places.x1) and the like with a decimal comma"),
+              std::string::npos)
+        << summary.tables.at(0).note;
 }
 
 }  // namespace

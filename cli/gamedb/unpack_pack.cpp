@@ -57,8 +57,10 @@ int RunPack(const Invocation& invocation) {
     if (!invocation.quiet) {
         Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
                " bytes): " + Tables(summary.tables));
-        for (const TableSummary& table : summary.tables)
+        for (const TableSummary& table : summary.tables) {
             if (table.cp1251) Report("note: " + table.name + " is not UTF-8 and was read as Windows-1251");
+            if (!table.note.empty()) Report("note: " + table.name + ": " + table.note);
+        }
     }
     return kExitOk;
 }
