@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data + 2), size - 2);
 
     gamedb::MemoryFolder folder;
-    const std::string table = std::string(block.name) + ".txt";
+    const std::string table = std::string(block.name) + ".tsv";
     if (data[0] & 0x80) {
         folder.Files()["manifest.txt"] = text;
         folder.Files()[table] = std::string(gamedb::kExtraColumn) + "\n";

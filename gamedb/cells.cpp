@@ -13,6 +13,8 @@ namespace gamedb {
 
 // ParseText that also says whether a byte 00 was produced.
 bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out);
+// ParseFloat of a number's text (NumberText), reading any comma as a decimal comma.
+bool ParseFloatText(std::string_view text, std::uint32_t& bits);
 
 namespace {
 
@@ -80,6 +82,69 @@ void StoreLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
     const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
                                    static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
     out.insert(out.end(), bytes, bytes + 4);
+}
+
+// Texts, codes and lists: cells a spreadsheet must keep as text.
+bool IsTextual(ValueType type) {
+    switch (type) {
+    case ValueType::Text:
+    case ValueType::Code4:
+    case ValueType::TextList:
+    case ValueType::Code4List:
+    case ValueType::RecordList: return true;
+    default: return false;
+    }
+}
+
+constexpr FieldSpec kFloatPart{0, ValueType::Float32, ""};
+constexpr FieldSpec kBytePart{0, ValueType::Byte, ""};
+
+// The next character of UTF-8 text, lower-cased for Latin and Cyrillic
+// letters; 0 at the end or for a broken sequence.
+char32_t NextLower(std::string_view text, std::size_t& i) {
+    if (i >= text.size()) return 0;
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+        ++i;
+        return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    }
+    if ((c & 0xE0) == 0xC0 && i + 1 < text.size()) {
+        char32_t cp = (c & 0x1Fu) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+        i += 2;
+        if (cp >= 0x410 && cp <= 0x42F) cp += 0x20;
+        else if (cp == 0x401) cp = 0x451;
+        return cp;
+    }
+    i = text.size();
+    return 0;
+}
+
+bool IsLetter(char32_t c) { return (c >= 'a' && c <= 'z') || (c >= 0x430 && c <= 0x44F) || c == 0x451; }
+
+// The whole text is the word, ignoring case.
+bool EqualsLetters(std::string_view text, std::u32string_view word) {
+    std::size_t i = 0;
+    for (const char32_t w : word)
+        if (NextLower(text, i) != w) return false;
+    return i == text.size();
+}
+
+// The text begins with a word whose first three letters are a month's.
+bool StartsWithMonth(std::string_view text) {
+    static constexpr std::u32string_view kMonths[] = {
+        U"jan", U"feb", U"mar", U"apr", U"may", U"jun", U"jul", U"aug", U"sep", U"oct", U"nov", U"dec",
+        U"\u044f\u043d\u0432", U"\u0444\u0435\u0432", U"\u043c\u0430\u0440", U"\u0430\u043f\u0440", U"\u043c\u0430\u0439", U"\u043c\u0430\u044f",
+        U"\u0438\u044e\u043d", U"\u0438\u044e\u043b", U"\u0430\u0432\u0433", U"\u0441\u0435\u043d", U"\u043e\u043a\u0442", U"\u043d\u043e\u044f",
+        U"\u0434\u0435\u043a"};
+    std::size_t i = 0;
+    char32_t first[3];
+    for (char32_t& c : first) {
+        c = NextLower(text, i);
+        if (!IsLetter(c)) return false;
+    }
+    for (const std::u32string_view month : kMonths)
+        if (month == std::u32string_view(first, 3)) return true;
+    return false;
 }
 
 template <typename T>
@@ -232,7 +297,26 @@ void SplitEscaped(std::string_view text, char sep, F&& part) {
     part(text.substr(begin));
 }
 
-void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out);
+void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out, NumberStyle* style);
+
+// A float cell; a comma that could separate thousands is refused unless a
+// table's style is there to settle it at the table's end.
+std::uint32_t FloatCell(std::string_view cell, NumberStyle* style, const std::string& expected) {
+    const std::string_view number = NumberText(cell);
+    // A cell kept as text (\e) was never a spreadsheet's number: it shows nothing of the table's style.
+    if (number.size() < cell.size() && cell.find(kTextMark) != std::string_view::npos) style = nullptr;
+    if (AmbiguousComma(number)) {
+        if (!style) Bad(std::string(kAmbiguousComma));
+        style->ambiguous = true;
+    } else if (style && number.find(',') != std::string_view::npos) {
+        style->decimalComma = true;
+    } else if (style && number.find('.') != std::string_view::npos) {
+        style->decimalPoint = true;
+    }
+    std::uint32_t bits = 0;
+    if (!ParseFloatText(number, bits)) Bad(expected);
+    return bits;
+}
 
 void ParseTextValue(std::string_view cell, std::vector<std::uint8_t>& out, const char* expected) {
     if (ParseTextNoting(cell, out)) Bad(expected);
@@ -245,7 +329,7 @@ void ParseCode4(std::string_view cell, std::vector<std::uint8_t>& out) {
     out.resize(start + 4, 0);
 }
 
-void ParseFields(std::string_view text, const RecordSpec& record, char sep, std::vector<std::uint8_t>& out) {
+void ParseFields(std::string_view text, const RecordSpec& record, char sep, std::vector<std::uint8_t>& out, NumberStyle* style) {
     std::size_t index = 0;
     SplitEscaped(text, sep, [&](std::string_view part) {
         if (index >= record.fields.size()) {
@@ -254,7 +338,7 @@ void ParseFields(std::string_view text, const RecordSpec& record, char sep, std:
         }
         const FieldSpec& sub = record.fields[index++];
         const std::size_t start = BeginNode(out, sub.tag);
-        ParseValue(part, sub, out);
+        ParseValue(part, sub, out, style);
         if (!FinishNode(out, start)) Bad("a shorter value");
     });
     if (index != record.fields.size())
@@ -271,7 +355,7 @@ void ParseValues(std::string_view cell, std::size_t count, const char* what, aut
     if (n != count) Bad(std::to_string(count) + " " + what + " separated by single spaces");
 }
 
-void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out) {
+void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out, NumberStyle* style) {
     switch (field.type) {
     case ValueType::Text:
         ParseTextValue(cell, out, "a text without the byte 00");
@@ -279,33 +363,29 @@ void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::
         return;
     case ValueType::Int32: {
         std::int32_t v = 0;
-        if (!ParseNumber(cell, v)) Bad("a whole number from -2147483648 to 2147483647");
+        if (!ParseNumber(NumberText(cell), v)) Bad("a whole number from -2147483648 to 2147483647");
         StoreLe32(out, static_cast<std::uint32_t>(v));
         return;
     }
     case ValueType::UInt32:
     case ValueType::Bits5: {
         std::uint32_t v = 0;
-        if (!ParseNumber(cell, v)) Bad("a whole number from 0 to 4294967295");
+        if (!ParseNumber(NumberText(cell), v)) Bad("a whole number from 0 to 4294967295");
         StoreLe32(out, v);
         return;
     }
     case ValueType::Float32: {
-        std::uint32_t bits = 0;
-        if (!ParseFloat(cell, bits)) Bad("a number such as 1.5, -0, inf or nan:0x7FC00000");
-        StoreLe32(out, bits);
+        StoreLe32(out, FloatCell(cell, style, "a number such as 1.5, -0, inf or nan:0x7FC00000"));
         return;
     }
     case ValueType::Float32Array:
         ParseValues(cell, field.count, "numbers", [&](std::string_view part) {
-            std::uint32_t bits = 0;
-            if (!ParseFloat(part, bits)) Bad(std::to_string(field.count) + " numbers separated by single spaces");
-            StoreLe32(out, bits);
+            StoreLe32(out, FloatCell(part, style, std::to_string(field.count) + " numbers separated by single spaces"));
         });
         return;
     case ValueType::Byte: {
         std::uint8_t v = 0;
-        if (!ParseNumber(cell, v)) Bad("a whole number from 0 to 255");
+        if (!ParseNumber(NumberText(cell), v)) Bad("a whole number from 0 to 255");
         out.push_back(v);
         return;
     }
@@ -337,13 +417,13 @@ void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::
                 ParseCode4(part, out);
             } else {
                 // "\e" alone is an item whose one field is empty.
-                ParseFields(part == "\\e" ? std::string_view() : part, *field.record, ';', out);
+                ParseFields(part == "\\e" ? std::string_view() : part, *field.record, ';', out, style);
             }
             if (!FinishNode(out, start)) Bad("a shorter value");
         });
         return;
     }
-    case ValueType::Nested: ParseFields(cell, *field.record, '|', out); return;
+    case ValueType::Nested: ParseFields(cell, *field.record, '|', out, style); return;
     }
 }
 
@@ -370,24 +450,115 @@ bool IsCanonical(const FieldSpec& field, std::span<const std::uint8_t> p) {
 }
 
 void AppendCell(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
-    if (!IsCanonical(field, payload)) {
+    // Raw bytes are always hex after '#': bare digits would be a number to a spreadsheet.
+    if (field.type == ValueType::Raw || !IsCanonical(field, payload)) {
         out += kHexMarker;
         AppendHex(out, payload);
         return;
     }
     const std::size_t start = out.size();
     AppendValue(out, field, payload, {});
-    // A typed cell must not read as hex, nor as a cell a spreadsheet quoted.
-    if (out.size() > start && out[start] == kHexMarker) out.insert(out.begin() + static_cast<std::ptrdiff_t>(start), '\\');
-    else if (out.size() > start && out[start] == '"') out.replace(start, 1, "\\x22");
+    if (out.size() == start || !IsTextual(field.type)) return;
+    // A typed cell must not read as hex, nor as a cell a spreadsheet quoted,
+    // nor as anything but text to a spreadsheet.
+    if (out[start] == kHexMarker) out.insert(out.begin() + static_cast<std::ptrdiff_t>(start), '\\');
+    else if (out[start] == '"') out.replace(start, 1, "\\x22");
+    else if (MightNotStayText(std::string_view(out).substr(start)))
+        out.insert(start, kTextMark);
 }
 
-void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out) {
+void AppendParts(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
+    const std::size_t count = ColumnCount(field);
+    if (!IsCanonical(field, payload)) {
+        out += kHexMarker;
+        AppendHex(out, payload);
+        out.append(count - 1, '\t');
+        return;
+    }
+    switch (field.type) {
+    case ValueType::Float32Array:
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i) out += '\t';
+            AppendFloat(out, LoadLe32(payload.data() + 4 * i));
+        }
+        return;
+    case ValueType::ByteArray:
+        for (std::size_t i = 0; i < count; ++i) {
+            if (i) out += '\t';
+            AppendNumber(out, unsigned{payload[i]});
+        }
+        return;
+    default: {
+        NodeCursor cursor(payload);
+        NodeView node;
+        for (std::size_t i = 0; i < count; ++i) {
+            cursor.Next(node);
+            if (i) out += '\t';
+            AppendCell(out, field.record->fields[i], node.payload);
+        }
+    }
+    }
+}
+
+void ParseParts(std::span<const std::string_view> cells, const FieldSpec& field, std::vector<std::uint8_t>& out,
+                NumberStyle* style) {
+    if (!cells.empty() && !cells[0].empty() && cells[0][0] == kHexMarker) {
+        for (std::size_t i = 1; i < cells.size(); ++i)
+            if (!cells[i].empty())
+                throw CellProblem{"an empty cell: the field's bytes are given as hex after '#' in its first column", i};
+        if (!ParseHex(cells[0].substr(1), out)) Bad("hex digits after '#'");
+        return;
+    }
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        try {
+            if (field.type == ValueType::Nested) {
+                const FieldSpec& sub = field.record->fields[i];
+                const std::size_t start = BeginNode(out, sub.tag);
+                ParseCell(cells[i], sub, out, style);
+                if (!FinishNode(out, start)) Bad("a shorter value");
+            } else {
+                ParseValue(cells[i], field.type == ValueType::Float32Array ? kFloatPart : kBytePart, out, style);
+            }
+        } catch (CellProblem& problem) {
+            problem.part = i;
+            throw;
+        }
+    }
+}
+
+bool MightNotStayText(std::string_view text) {
+    if (text.empty()) return false;
+    const auto c0 = static_cast<unsigned char>(text[0]);
+    // Formulas, and the apostrophe some spreadsheets take as "text follows".
+    if (c0 == '=' || c0 == '+' || c0 == '-' || c0 == '@' || c0 == '\'') return true;
+    // Blanks around a value may be trimmed, and around digits make a number.
+    const auto blank = [](std::string_view t, bool atEnd) {
+        if (t.empty()) return false;
+        const char c = atEnd ? t.back() : t.front();
+        if (c == ' ') return true;
+        return atEnd ? t.ends_with("\xC2\xA0") : t.starts_with("\xC2\xA0");
+    };
+    if (blank(text, false) || blank(text, true)) return true;
+    // Numbers, dates, times, fractions, percents and amounts start with a
+    // digit, a decimal separator, a parenthesis or a currency sign; "Jan 5"
+    // and "Май 2020" with a month. Each of them holds a digit.
+    if (c0 >= '0' && c0 <= '9') return true;
+    if (c0 == '.' || c0 == ',' || c0 == '(' || c0 == '$' || text.starts_with("\xE2\x82\xAC") ||
+        text.starts_with("\xE2\x82\xBD") || text.starts_with("\xC2\xA3") || text.starts_with("\xC2\xA5") ||
+        StartsWithMonth(text))
+        return text.find_first_of("0123456789") != std::string_view::npos;
+    // Booleans, in English and Russian (at most 12 bytes in UTF-8).
+    if (text.size() > 12) return false;
+    return EqualsLetters(text, U"true") || EqualsLetters(text, U"false") || EqualsLetters(text, U"\u0438\u0441\u0442\u0438\u043d\u0430") ||
+           EqualsLetters(text, U"\u043b\u043e\u0436\u044c");
+}
+
+void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out, NumberStyle* style) {
     if (!cell.empty() && cell[0] == kHexMarker) {
         if (!ParseHex(cell.substr(1), out)) Bad("hex digits after '#'");
         return;
     }
-    ParseValue(cell, field, out);
+    ParseValue(cell, field, out, style);
 }
 
 std::string_view UnquoteCell(std::string_view cell, std::string& scratch) {
@@ -555,6 +726,15 @@ void AppendFloat(std::string& out, std::uint32_t bits) {
     // decimal lies within half a float step, and the exponent form is never
     // shorter. Integer formatting is several times cheaper than the float
     // search. -0 takes the general path.
+    // -0 and -inf would be a formula or the number 0 to a spreadsheet.
+    if (bits == 0x80000000u) {
+        out += "\\e-0";
+        return;
+    }
+    if (bits == 0xFF800000u) {
+        out += "\\e-inf";
+        return;
+    }
     const float value = std::bit_cast<float>(bits);
     if (value > -100000.0f && value < 100000.0f && bits != 0x80000000u) {
         const auto whole = static_cast<std::int32_t>(value);
@@ -573,10 +753,48 @@ void AppendFloat(std::string& out, std::uint32_t bits) {
             return;
         }
     }
+    // People write 400000, not 4e+05. A spreadsheet shows about 11
+    // characters and saves what it shows: a longer plain form would come
+    // back rounded, so that value stays text.
+    char text[128];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+    if (static_cast<std::size_t>(result.ptr - text) <= kMaxPlainFloat) {
+        out.append(text, static_cast<std::size_t>(result.ptr - text));
+        return;
+    }
+    out += kTextMark;
     AppendNumber(out, value);
 }
 
+std::string_view NumberText(std::string_view cell) {
+    for (;;) {
+        if (cell.starts_with(' ')) cell.remove_prefix(1);
+        else if (cell.starts_with("\xC2\xA0")) cell.remove_prefix(2);
+        else if (cell.ends_with(' ')) cell.remove_suffix(1);
+        else if (cell.ends_with("\xC2\xA0")) cell.remove_suffix(2);
+        else break;
+    }
+    if (cell.starts_with(kTextMark)) cell.remove_prefix(kTextMark.size());
+    if (cell.size() > 1 && cell[0] == '+' && cell[1] != '-' && cell[1] != '+') cell.remove_prefix(1);
+    return cell;
+}
+
+bool AmbiguousComma(std::string_view number) {
+    if (number.starts_with('-')) number.remove_prefix(1);
+    const std::size_t comma = number.find(',');
+    if (comma == std::string_view::npos || comma == 0 || comma > 3 || number.size() != comma + 4 || number[0] == '0')
+        return false;
+    for (std::size_t i = 0; i < number.size(); ++i)
+        if (i != comma && (number[i] < '0' || number[i] > '9')) return false;
+    return true;
+}
+
 bool ParseFloat(std::string_view text, std::uint32_t& bits) {
+    text = NumberText(text);
+    return !AmbiguousComma(text) && ParseFloatText(text, bits);
+}
+
+bool ParseFloatText(std::string_view text, std::uint32_t& bits) {
     if (text.starts_with("nan:0x") || text.starts_with("nan:0X")) {
         const std::string_view digits = text.substr(6);
         if (digits.empty() || digits.size() > 8) return false;

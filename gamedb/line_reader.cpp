@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "archive/cp1251.h"
 #include "gamedb/error.h"
 
 namespace gamedb {
@@ -13,6 +14,7 @@ bool LineReader::Fill() {
     if (begin_ > 0) {
         std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
         end_ -= begin_;
+        undecided_ -= std::min(undecided_, begin_);
         begin_ = 0;
     }
     if (buffer_.size() - end_ < 32 * 1024) buffer_.resize(std::max<std::size_t>(64 * 1024, buffer_.size() * 2));
@@ -30,15 +32,102 @@ bool LineReader::Fill() {
         else {
             for (std::size_t k = 0; k < n; ++k) buffer_[end_ + k] = mark[k];
             end_ += n;
-            if (n < 2) eof_ = true;
-            if (n > 0) return true;
+            if (n == 2 && mark[0] == 0xEF && mark[1] == 0xBB) encoding_ = Encoding::Utf8;
+            if (n < 2) {
+                eof_ = true;
+                Decide();
+                return n > 0;
+            }
         }
     }
-    const std::size_t got = utf16_ ? ReadUtf16(buffer_.size() - end_)
-                                   : source_.ReadSome(std::span(buffer_.data() + end_, buffer_.size() - end_));
+    std::size_t got = 0;
+    if (utf16_) got = ReadUtf16(buffer_.size() - end_);
+    else if (encoding_ == Encoding::Cp1251) got = ReadCp1251(buffer_.size() - end_);
+    else got = source_.ReadSome(std::span(buffer_.data() + end_, buffer_.size() - end_));
     if (got == 0) eof_ = true;
     end_ += got;
-    return got > 0;
+    Decide();
+    return got > 0 || end_ > begin_;
+}
+
+namespace {
+
+// The length of the UTF-8 sequence at `p` (valid, no overlong forms or
+// surrogates); 0 when broken, -1 when cut off by `end`.
+int Utf8Length(const std::uint8_t* p, const std::uint8_t* end) {
+    const std::uint8_t c = *p;
+    int len = 0;
+    if (c >= 0xC2 && c <= 0xDF) len = 2;
+    else if (c >= 0xE0 && c <= 0xEF) len = 3;
+    else if (c >= 0xF0 && c <= 0xF4) len = 4;
+    else return 0;
+    for (int k = 1; k < len; ++k) {
+        if (p + k == end) return -1;
+        if ((p[k] & 0xC0) != 0x80) return 0;
+    }
+    if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] >= 0xA0) || (c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] >= 0x90))
+        return 0;
+    return len;
+}
+
+}  // namespace
+
+// While every byte so far was ASCII, looks at the bytes read since: the
+// first read that holds non-ASCII text decides. Text with a byte that
+// cannot be UTF-8 is Windows-1251, decoded from its first non-ASCII byte.
+void LineReader::Decide() {
+    if (encoding_ != Encoding::Undecided || utf16_) return;
+    std::size_t i = undecided_;
+    while (i < end_ && buffer_[i] < 0x80) ++i;
+    const std::size_t first = i;
+    bool utf8 = false;
+    while (i < end_) {
+        if (buffer_[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const int len = Utf8Length(buffer_.data() + i, buffer_.data() + end_);
+        if (len < 0 && !eof_) break;  // the rest comes with the next read
+        if (len <= 0) {
+            encoding_ = Encoding::Cp1251;
+            raw_.assign(buffer_.begin() + static_cast<std::ptrdiff_t>(first), buffer_.begin() + static_cast<std::ptrdiff_t>(end_));
+            end_ = first;
+            end_ += ReadCp1251(0);
+            return;
+        }
+        utf8 = true;
+        i += static_cast<std::size_t>(len);
+    }
+    if (utf8) encoding_ = Encoding::Utf8;
+    else undecided_ = first;
+}
+
+// Decodes Windows-1251 bytes into UTF-8 behind end_: what raw_ holds, else
+// up to a third of `room` bytes read (every byte gives at most 3).
+std::size_t LineReader::ReadCp1251(std::size_t room) {
+    if (raw_.empty()) {
+        raw_.resize(room / 3);
+        raw_.resize(source_.ReadSome(raw_));
+        if (raw_.empty()) return 0;
+    }
+    // Never more than the buffer holds; the rest waits in raw_.
+    if (buffer_.size() - end_ < 3 * raw_.size()) buffer_.resize(end_ + 3 * raw_.size());
+    std::uint8_t* out = buffer_.data() + end_;
+    for (const std::uint8_t b : raw_) {
+        const char32_t cp = resarc::Cp1251Char(b);
+        if (cp < 0x80) {
+            *out++ = static_cast<std::uint8_t>(cp);
+        } else if (cp < 0x800) {
+            *out++ = static_cast<std::uint8_t>(0xC0 | cp >> 6);
+            *out++ = static_cast<std::uint8_t>(0x80 | (cp & 0x3F));
+        } else {
+            *out++ = static_cast<std::uint8_t>(0xE0 | cp >> 12);
+            *out++ = static_cast<std::uint8_t>(0x80 | (cp >> 6 & 0x3F));
+            *out++ = static_cast<std::uint8_t>(0x80 | (cp & 0x3F));
+        }
+    }
+    raw_.clear();
+    return static_cast<std::size_t>(out - (buffer_.data() + end_));
 }
 
 // Decodes up to a third of `room` bytes of UTF-16 into UTF-8 behind end_

@@ -116,15 +116,17 @@ Manifest ReadManifest(InputFolder& in, std::span<const KindSpec> kinds) {
         if (line.empty()) continue;
         SplitTabs(line, parts);
         const std::string_view key = parts[0];
-        const auto need = [&](std::size_t count, const char* form) {
+        const auto need = [&](std::size_t count, const std::string& form) {
             if (parts.size() != count) fail(n, "'" + std::string(key) + "' needs the form: " + form);
         };
         if ((key == "format" || key == "kind" || key == "file" || key == "trailer" || key == "trailer-file") &&
             !seen.insert(std::string(key)).second)
             fail(n, "'" + std::string(key) + "' comes twice");
         if (key == "format") {
-            need(2, "format<TAB>1");
-            if (parts[1] != "1") fail(n, "unknown format '" + std::string(parts[1]) + "'; this program reads format 1");
+            need(2, "format<TAB>" + std::to_string(kTableFormat));
+            if (parts[1] != "1" && parts[1] != std::to_string(kTableFormat))
+                fail(n, "unknown format '" + std::string(parts[1]) + "'; this program reads formats 1 to " +
+                            std::to_string(kTableFormat));
             hasFormat = true;
         } else if (key == "kind") {
             need(2, "kind<TAB>NAME");
@@ -204,14 +206,29 @@ public:
             if (line.empty()) continue;  // spreadsheets add blank lines at the end
             row_ = lines.LineNumber();
             SplitTabs(line, cells_);
-            if (cells_.size() != columnOf_.size())
-                Fail(row_, {}, "the row has " + std::to_string(cells_.size()) + " cells, expected " +
-                                   std::to_string(columnOf_.size()) + " (one per header column)");
+            // Spreadsheets drop a row's trailing empty cells; those beyond the
+            // header may be empty ones a spreadsheet added.
+            if (cells_.size() < columns_) cells_.resize(columns_);
+            while (cells_.size() > columns_ && cells_.back().empty()) cells_.pop_back();
+            if (cells_.size() > columns_)
+                Fail(row_, {}, "the row has " + std::to_string(cells_.size()) + " cells, expected at most " +
+                                   std::to_string(columns_) + " (one per header column)");
             PackRow(block);
             ++rows;
         }
+        if (style_.Refused())
+            Fail(ambiguous_.row, ambiguous_.column, "bad cell", &ambiguous_.cell, std::string(kAmbiguousComma));
+        if (style_.NeedsNote())
+            note_ = "read \"" + ambiguous_.cell + "\" (row " + std::to_string(ambiguous_.row) + ", column " +
+                    ambiguous_.column +
+                    ") and the like with a decimal comma, as the table has no decimal point; write 1000, not 1,000, for a thousand";
+        cp1251_ = lines.ReadAsCp1251();
         return rows;
     }
+
+    // Whether the table was not UTF-8 and was read as Windows-1251.
+    bool ReadAsCp1251() const { return cp1251_; }
+    const std::string& Note() const { return note_; }
 
 private:
     [[noreturn]] void Fail(long long row, const std::string& column, const std::string& problem,
@@ -232,36 +249,80 @@ private:
 
     void ReadHeader(std::string_view line) {
         SplitTabs(line, cells_);
-        // columnOf_[table column] = schema field index, or -1 for ~extra.
-        columnOf_.assign(cells_.size(), -2);
-        cellOf_.assign(record_.fields.size(), static_cast<std::size_t>(-1));
-        extraCell_ = static_cast<std::size_t>(-1);
+        if (cells_.size() == 1) {
+            const std::size_t commas = static_cast<std::size_t>(std::count(line.begin(), line.end(), ','));
+            const std::size_t semicolons = static_cast<std::size_t>(std::count(line.begin(), line.end(), ';'));
+            if (commas || semicolons)
+                Fail(1, {}, std::string("the header has no Tab between its columns: the table was saved with '") +
+                                (commas >= semicolons ? "," : ";") +
+                                "' as the separator; save it as text with Tab as the only separator");
+        }
+        columns_ = cells_.size();
+        cellOf_.assign(record_.fields.size(), kNone);
+        partCells_.assign(record_.fields.size(), {});
+        extraCell_ = kNone;
+        std::string scratch;
         for (std::size_t c = 0; c < cells_.size(); ++c) {
-            const std::string name(cells_[c]);
+            std::string_view cell = cells_[c];
+            try {
+                cell = UnquoteCell(cell, scratch);
+            } catch (const CellProblem&) {
+                const std::string text(cell);
+                Fail(1, {}, "bad header cell", &text, "a column name, in quotes or not");
+            }
+            const std::string name(cell);
             if (name == kExtraColumn) {
-                if (extraCell_ != static_cast<std::size_t>(-1)) Fail(1, name, "the column comes twice");
+                if (extraCell_ != kNone) Fail(1, name, "the column comes twice");
                 extraCell_ = c;
-                columnOf_[c] = -1;
                 continue;
             }
-            std::size_t f = 0;
-            while (f < record_.fields.size() && record_.fields[f].name != name) ++f;
-            if (f == record_.fields.size())
-                Fail(1, name, "unknown column; the " + (spec_ ? std::string(spec_->name) : "unknown") +
-                                  " block has " + ColumnList());
-            if (cellOf_[f] != static_cast<std::size_t>(-1)) Fail(1, name, "the column comes twice");
-            cellOf_[f] = c;
-            columnOf_[c] = static_cast<int>(f);
+            const auto [f, part] = FindColumn(name);
+            if (f == kNone)
+                Fail(1, name, "unknown column; the " + (spec_ ? std::string(spec_->name) : "unknown") + " block has " +
+                                  ColumnList());
+            std::size_t& slot = part == kNone ? cellOf_[f] : PartSlot(f, part);
+            if (slot != kNone) Fail(1, name, "the column comes twice");
+            slot = c;
         }
-        for (std::size_t f = 0; f < record_.fields.size(); ++f)
-            if (cellOf_[f] == static_cast<std::size_t>(-1))
-                Fail(1, std::string(record_.fields[f].name), "the column is missing from the header");
-        if (extraCell_ == static_cast<std::size_t>(-1)) Fail(1, std::string(kExtraColumn), "the column is missing from the header");
+        for (std::size_t f = 0; f < record_.fields.size(); ++f) {
+            const FieldSpec& field = record_.fields[f];
+            if (cellOf_[f] != kNone && !partCells_[f].empty())
+                Fail(1, std::string(field.name), "the field has a column of its own and columns per part; keep one or the other");
+            if (cellOf_[f] != kNone) continue;
+            if (partCells_[f].empty())
+                Fail(1, IsSplit(field) ? PartName(field, 0) : std::string(field.name), "the column is missing from the header");
+            for (std::size_t part = 0; part < partCells_[f].size(); ++part)
+                if (partCells_[f][part] == kNone) Fail(1, PartName(field, part), "the column is missing from the header");
+        }
+    }
+
+    // The field and part a column name stands for; part kNone for a field in
+    // one column (as all fields were in format 1).
+    std::pair<std::size_t, std::size_t> FindColumn(const std::string& name) const {
+        for (std::size_t f = 0; f < record_.fields.size(); ++f) {
+            const FieldSpec& field = record_.fields[f];
+            if (name == field.name) return {f, kNone};
+            if (!IsSplit(field) || !name.starts_with(field.name) || name.size() <= field.name.size() ||
+                name[field.name.size()] != '.')
+                continue;
+            for (std::size_t part = 0; part < ColumnCount(field); ++part)
+                if (PartName(field, part) == name) return {f, part};
+        }
+        return {kNone, kNone};
+    }
+
+    std::size_t& PartSlot(std::size_t f, std::size_t part) {
+        if (partCells_[f].empty()) partCells_[f].assign(ColumnCount(record_.fields[f]), kNone);
+        return partCells_[f][part];
     }
 
     std::string ColumnList() const {
         std::string list;
-        for (const FieldSpec& field : record_.fields) list += std::string(field.name) + ", ";
+        for (const FieldSpec& field : record_.fields) {
+            if (!IsSplit(field)) list += std::string(field.name) + ", ";
+            else
+                for (std::size_t part = 0; part < ColumnCount(field); ++part) list += PartName(field, part) + ", ";
+        }
         return list + std::string(kExtraColumn);
     }
 
@@ -269,13 +330,32 @@ private:
     // written first and widened afterwards if the value is long.
     void AppendFieldNode(std::vector<std::uint8_t>& out, std::size_t f, const KeptForm& form) {
         const FieldSpec& field = record_.fields[f];
-        const std::string_view cell = cells_[cellOf_[f]];
         const std::size_t start = BeginNode(out, field.tag);
-        try {
-            ParseCell(UnquoteCell(cell, unquoted_), field, out);
-        } catch (const CellProblem& problem) {
-            const std::string text(cell);
-            Fail(row_, std::string(field.name), "bad cell", &text, problem.expected);
+        if (partCells_[f].empty()) {
+            const std::string_view cell = cells_[cellOf_[f]];
+            try {
+                ParseCell(UnquoteCell(cell, unquoted_), field, out, &style_);
+            } catch (const CellProblem& problem) {
+                const std::string text(cell);
+                Fail(row_, std::string(field.name), "bad cell", &text, problem.expected);
+            }
+            NoteAmbiguous(std::string(field.name), cell);
+        } else {
+            const std::vector<std::size_t>& columns = partCells_[f];
+            parts_.resize(columns.size());
+            partScratch_.resize(columns.size());
+            std::size_t part = 0;
+            try {
+                for (; part < columns.size(); ++part) parts_[part] = UnquoteCell(cells_[columns[part]], partScratch_[part]);
+                ParseParts(parts_, field, out, &style_);
+            } catch (const CellProblem& problem) {
+                if (part == columns.size()) part = problem.part;
+                const std::string text(cells_[columns[part]]);
+                Fail(row_, PartName(field, part), "bad cell", &text, problem.expected);
+            }
+            if (style_.ambiguous && ambiguous_.row < 0)
+                for (std::size_t i = 0; i < columns.size(); ++i)
+                    if (AmbiguousComma(NumberText(parts_[i]))) NoteAmbiguous(PartName(field, i), cells_[columns[i]]);
         }
         if (!FinishNode(out, start, form.Long(out.size() - start - 2))) Fail(row_, std::string(field.name), "the value is longer than a node can be");
     }
@@ -287,13 +367,19 @@ private:
             for (std::size_t f = 0; f < record_.fields.size(); ++f) AppendFieldNode(block, f, KeptForm{});
         } else {
             // Cells of fields the record lacks must be empty, or an edit would vanish.
-            for (std::size_t f = 0; f < record_.fields.size(); ++f)
-                if (!listed_[f] && !cells_[cellOf_[f]].empty()) {
-                    const std::string text(cells_[cellOf_[f]]);
-                    Fail(row_, std::string(record_.fields[f].name),
+            for (std::size_t f = 0; f < record_.fields.size(); ++f) {
+                if (listed_[f]) continue;
+                const bool single = partCells_[f].empty();
+                const std::size_t n = single ? 1 : partCells_[f].size();
+                for (std::size_t part = 0; part < n; ++part) {
+                    const std::size_t c = single ? cellOf_[f] : partCells_[f][part];
+                    if (cells_[c].empty()) continue;
+                    const std::string text(cells_[c]);
+                    Fail(row_, single ? std::string(record_.fields[f].name) : PartName(record_.fields[f], part),
                          "the cell has a value but ~extra does not list field " + std::to_string(record_.fields[f].tag),
                          &text, "an empty cell, or the field's tag in ~extra");
                 }
+            }
             for (const FieldToken& token : tokens_) {
                 if (token.column >= 0) {
                     AppendFieldNode(block, static_cast<std::size_t>(token.column), token.form);
@@ -312,7 +398,9 @@ private:
     }
 
     void ParseExtra() {
-        const std::string_view extra = cells_[extraCell_];
+        // A table without the column has only records as the game writes them.
+        std::string_view extra = extraCell_ == kNone ? std::string_view() : UnquoteExtra();
+        if (extra.starts_with(kTextMark)) extra.remove_prefix(kTextMark.size());
         recordTag_ = 1;
         recordForm_ = KeptForm{};
         explicitFields_ = false;
@@ -359,15 +447,43 @@ private:
         }
     }
 
+    // The first cell whose comma could separate thousands, for the message
+    // at the table's end.
+    void NoteAmbiguous(std::string column, std::string_view cell) {
+        if (!style_.ambiguous || ambiguous_.row >= 0) return;
+        ambiguous_ = {row_, std::move(column), std::string(cell)};
+    }
+
+    std::string_view UnquoteExtra() {
+        try {
+            return UnquoteCell(cells_[extraCell_], unquoted_);
+        } catch (const CellProblem& problem) {
+            const std::string text(cells_[extraCell_]);
+            Fail(row_, std::string(kExtraColumn), "bad cell", &text, problem.expected);
+        }
+    }
+
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     const BlockEntry& entry_;
     const BlockSpec* spec_;
     const RecordSpec& record_;
     std::unique_ptr<ByteSource> source_;
     std::string label_;
     std::vector<std::string_view> cells_;
-    std::vector<int> columnOf_;
-    std::vector<std::size_t> cellOf_;
-    std::size_t extraCell_ = 0;
+    std::size_t columns_ = 0;
+    std::vector<std::size_t> cellOf_;                    // per field: its one column, or kNone
+    std::vector<std::vector<std::size_t>> partCells_;    // per split field: its parts' columns
+    std::vector<std::string_view> parts_;
+    std::vector<std::string> partScratch_;
+    std::size_t extraCell_ = kNone;
+    bool cp1251_ = false;
+    std::string note_;
+    NumberStyle style_;
+    struct {
+        long long row = -1;
+        std::string column;
+        std::string cell;
+    } ambiguous_;
     long long row_ = 0;
     std::uint8_t recordTag_ = 1;
     KeptForm recordForm_;
@@ -444,7 +560,7 @@ PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds
         AppendHeader(header, entry.tag, records.size(), entry.form.Long(records.size()));
         file.Append(header);
         file.Append(records);
-        summary.tables.push_back({entry.table, rows});
+        summary.tables.push_back({entry.table, rows, table.ReadAsCp1251(), table.Note()});
     }
     file.Finish();
     if (observer != nullptr) observer->Finish();

@@ -16,9 +16,16 @@ constexpr FieldSpec Text(std::uint8_t tag, std::string_view name) { return {tag,
 constexpr FieldSpec Int(std::uint8_t tag, std::string_view name) { return {tag, ValueType::Int32, name}; }
 constexpr FieldSpec UInt(std::uint8_t tag, std::string_view name) { return {tag, ValueType::UInt32, name}; }
 constexpr FieldSpec Float(std::uint8_t tag, std::string_view name) { return {tag, ValueType::Float32, name}; }
+template <std::size_t N>
+constexpr FieldSpec Floats(std::uint8_t tag, std::string_view name, const std::array<std::string_view, N>& parts) {
+    return {tag, ValueType::Float32Array, name, N, nullptr, parts.data()};
+}
 constexpr FieldSpec Floats(std::uint8_t tag, std::string_view name, std::uint16_t n) { return {tag, ValueType::Float32Array, name, n}; }
 constexpr FieldSpec Byte(std::uint8_t tag, std::string_view name) { return {tag, ValueType::Byte, name}; }
-constexpr FieldSpec Bytes(std::uint8_t tag, std::string_view name, std::uint16_t n) { return {tag, ValueType::ByteArray, name, n}; }
+template <std::size_t N>
+constexpr FieldSpec Bytes(std::uint8_t tag, std::string_view name, const std::array<std::string_view, N>& parts) {
+    return {tag, ValueType::ByteArray, name, N, nullptr, parts.data()};
+}
 constexpr FieldSpec Shops(std::uint8_t tag, std::string_view name) { return {tag, ValueType::Bits5, name}; }
 constexpr FieldSpec Code(std::uint8_t tag, std::string_view name) { return {tag, ValueType::Code4, name}; }
 constexpr FieldSpec Texts(std::uint8_t tag, std::string_view name) { return {tag, ValueType::TextList, name}; }
@@ -39,13 +46,28 @@ constexpr std::array<FieldSpec, N + M> Join(const std::array<FieldSpec, N>& a, c
     return out;
 }
 
+// Names of array values, which become column names ("absorption.piercing").
+// An array without names numbers its values; a value of unknown meaning
+// within named ones keeps its number.
+using std::string_view_literals::operator""sv;
+constexpr std::array kDamageKinds{"piercing"sv, "slashing"sv, "bludgeoning"sv, "thermal"sv, "chemical"sv, "electric"sv, "general"sv};
+constexpr std::array kProtection{"overall"sv, "piercing"sv, "slashing"sv, "bludgeoning"sv, "thermal"sv, "chemical"sv, "electric"sv, "general"sv, "8"sv};
+constexpr std::array kQuickModifiers{"science"sv, "stealing"sv, "2"sv};
+constexpr std::array kPlaces{"x1"sv, "y1"sv, "x2"sv, "y2"sv};
+constexpr std::array kModAllowed{"range"sv, "targets"sv, "area"sv, "effect"sv, "duration"sv};
+constexpr std::array kSpeeds{"run"sv, "walk"sv, "sneak"sv, "crawl"sv};
+constexpr std::array kAnimSpeeds{"attack"sv, "cast"sv, "hit"sv, "death"sv, "cross"sv, "special"sv};
+constexpr std::array kSenses{"sight"sv, "infravision"sv, "sense_life"sv, "hearing"sv, "smell"sv, "tracking"sv};
+constexpr std::array kMagicSchools{"elemental"sv, "senses"sv, "astral"sv};
+constexpr std::array kSkillsMisc{"science"sv, "stealing"sv, "taming"sv};
+constexpr std::array kSkillsCombat{"melee"sv, "archery"sv, "backstab"sv, "elemental"sv, "senses"sv, "astral"sv, "stealth"sv, "awareness"sv};
+
 // ---- items (*.idb) ----------------------------------------------------------
 
 constexpr std::array<FieldSpec, 14> kMaterials{{
     Text(0, "name"), Text(1, "kind"), Text(2, "code"), Int(3, "id"), Float(4, "price"), Float(5, "weight"),
     Float(6, "mana"), Int(7, "slots"), Float(8, "durability"), Int(9, "skill"), Float(10, "damage"),
-    // piercing, slashing, bludgeoning, thermal, chemical, electric, general
-    Floats(11, "absorption", 7), Int(12, "unk12"), Shops(13, "shops"),
+    Floats(11, "absorption", kDamageKinds), Int(12, "unk12"), Shops(13, "shops"),
 }};
 
 // Tags 0-15 mean the same in every item block after materials.
@@ -58,19 +80,18 @@ constexpr std::array<FieldSpec, 16> kItemCommon{{
 
 constexpr auto kWeapons = Join(kItemCommon, std::array<FieldSpec, 10>{{
     Int(21, "actions"), Floats(22, "unk22", 2), Float(23, "range"), Float(24, "damage_min"),
-    Float(25, "damage_max"), Floats(26, "damage_split", 7), Raw(27, "unk27", 3), Raw(28, "unk28", 8),
+    Float(25, "damage_max"), Floats(26, "damage_split", kDamageKinds), Raw(27, "unk27", 3), Raw(28, "unk28", 8),
     Float(29, "attack_bonus"), Float(30, "defence_bonus"),
 }});
 
 constexpr auto kArmors = Join(kItemCommon, std::array<FieldSpec, 6>{{
-    // overall absorption, the 7 damage kinds, one unknown
-    Floats(21, "protection_main", 9), Floats(22, "protection_extra", 9), Byte(23, "shows_wounds"),
+    Floats(21, "protection_main", kProtection), Floats(22, "protection_extra", kProtection), Byte(23, "shows_wounds"),
     Int(24, "wear_order"), Raw(25, "unk25", 3), Raw(26, "unk26", 8),
 }});
 
 constexpr auto kQuickItems = Join(kItemCommon, std::array<FieldSpec, 7>{{
     Int(21, "quick_id"), Int(22, "level"), Float(23, "damage"), Float(24, "unk24"), Text(25, "spell"),
-    Bytes(26, "modifiers", 3), Raw(27, "unk27", 8),
+    Bytes(26, "modifiers", kQuickModifiers), Raw(27, "unk27", 8),
 }});
 
 constexpr auto kQuestItems = Join(kItemCommon, std::array<FieldSpec, 2>{{
@@ -94,7 +115,7 @@ constexpr std::array<BlockSpec, 6> kItemBlocks{{
 
 constexpr std::array<FieldSpec, 8> kLevers{{
     // Only the first 2*place_count values are real; the rest are leftover bits (NaN, subnormals).
-    Text(0, "name"), Floats(1, "places", 4), Int(2, "place_count"), Float(3, "scale"), Int(4, "switch_time"),
+    Text(0, "name"), Floats(1, "places", kPlaces), Int(2, "place_count"), Float(3, "scale"), Int(4, "switch_time"),
     Text(5, "material"), Text(6, "sound"), Text(7, "hint"),
 }};
 
@@ -149,8 +170,7 @@ constexpr std::array<FieldSpec, 28> kSpellPrototypes{{
     Int(6, "slots"), Float(7, "speed"), Float(8, "range"), Float(9, "area"), Float(10, "effect"),
     Int(11, "target"), Int(12, "targets"), Int(13, "duration"), Int(14, "actions"), UInt(15, "needs_trace"),
     Codes(16, "builtin_mods"), Codes(17, "special_mods"), Int(18, "icon_index"), Int(19, "school_id"),
-    // range, targets, area, effect, duration
-    Bytes(20, "mod_allowed", 5), Int(21, "complexity"), Shops(22, "shops"), Float(23, "light_r"),
+    Bytes(20, "mod_allowed", kModAllowed), Int(21, "complexity"), Shops(22, "shops"), Float(23, "light_r"),
     Float(24, "light_g"), Float(25, "light_b"), Float(26, "light_radius"), Float(27, "fade_time"),
 }};
 
@@ -186,20 +206,20 @@ constexpr std::array<FieldSpec, 4> kLootFields{{
 constexpr RecordSpec kLoot{"loot", kLootFields};
 
 constexpr std::array<FieldSpec, 5> kHitLocations{{
-    Text(0, "name"), Floats(1, "factors_a", 7), Floats(2, "factors_b", 7), UInt(3, "unk3"), UInt(4, "unk4"),
+    Text(0, "name"), Floats(1, "factors_a", kDamageKinds), Floats(2, "factors_b", kDamageKinds), UInt(3, "unk3"), UInt(4, "unk4"),
 }};
 
 constexpr std::array<FieldSpec, 39> kRaces{{
     Text(0, "name"), UInt(1, "type_id"), Float(2, "regen_health"), Float(3, "regen_mana"), UInt(4, "speaks"),
     UInt(5, "locomotion"), Float(6, "vision_arc"),
-    Floats(7, "speeds", 4),  // run, walk, sneak, crawl
-    Float(8, "attack_distance"), UInt(9, "ai_stand"), UInt(10, "ai_lie"), Floats(11, "attack", 7),
+    Floats(7, "speeds", kSpeeds),
+    Float(8, "attack_distance"), UInt(9, "ai_stand"), UInt(10, "ai_lie"), Floats(11, "attack", kDamageKinds),
     Nested(12, "head", kBodypart), Nested(13, "torso", kBodypart), Nested(14, "right_arm", kBodypart),
     Nested(15, "left_arm", kBodypart), Nested(16, "right_leg", kBodypart), Nested(17, "left_leg", kBodypart),
     Text(30, "mask"), Texts(31, "textures1"), Texts(32, "textures2"), Float(33, "model_shift"),
     Text(34, "sound_path"), Texts(35, "step_sounds"),
-    Floats(36, "anim_speeds", 6),  // attack, cast, hit, death, cross, special
-    UInt(37, "idle_sound_chance"), UInt(38, "attack_sound_chance"), Floats(39, "defence", 7),
+    Floats(36, "anim_speeds", kAnimSpeeds),
+    UInt(37, "idle_sound_chance"), UInt(38, "attack_sound_chance"), Floats(39, "defence", kDamageKinds),
     UInt(40, "blood_kind"), UInt(41, "cast_kind"), Int(42, "footprint_kind"), UInt(43, "leg_segments"),
     Text(44, "skin_kind"), Byte(45, "first_step_right"), Float(46, "head_height"), UInt(47, "unk47"),
     UInt(48, "unk48"), UInt(49, "unk49"), UInt(50, "unk50"),
@@ -212,10 +232,9 @@ constexpr std::array<FieldSpec, 44> kMonsters{{
     Float(15, "to_hit"), Float(16, "parry"), Float(17, "weapon_weight"), UInt(18, "weapon_type"),
     Float(19, "damage_min"), Float(20, "damage_max"), Float(21, "skill_general"), Float(22, "skill_steal"),
     Float(23, "skill_tame"), Float(24, "skill_peripheral"),
-    // sight, infravision, sense-life, hearing, smell, tracking
-    Floats(25, "senses", 6), Floats(26, "detection", 6),
+    Floats(25, "senses", kSenses), Floats(26, "detection", kSenses),
     Nested(27, "loot_common", kLoot), Nested(28, "loot_rare", kLoot), Texts(29, "items"),
-    Floats(30, "magic_skills", 3),  // elemental, senses, astral
+    Floats(30, "magic_skills", kMagicSchools),
     Texts(31, "spells"), Texts(32, "wears"), Text(33, "weapon1"), Float(34, "portrait_scale"),
     Float(35, "altitude"), Float(36, "to_hit_random"), Float(37, "talk_cam_distance"),
     Float(38, "talk_cam_height"), UInt(39, "real_weapon_type"), Float(40, "detonation"), UInt(41, "level"),
@@ -225,8 +244,7 @@ constexpr std::array<FieldSpec, 44> kMonsters{{
 constexpr std::array<FieldSpec, 15> kNpcs{{
     Text(0, "name"), UInt(1, "unk1"), Float(2, "exp"), Float(3, "strength"), Float(4, "dexterity"),
     Float(5, "intelligence"),
-    Bytes(6, "skills_misc", 3),    // science, stealing, taming
-    Bytes(7, "skills_combat", 8),  // melee, archery, backstab, elemental, senses, astral, stealth, awareness
+    Bytes(6, "skills_misc", kSkillsMisc), Bytes(7, "skills_combat", kSkillsCombat),
     Texts(8, "perks"), Texts(9, "weapons"), Texts(10, "quest_items"), Texts(11, "spells"),
     Float(12, "exp_to_spend"), UInt(13, "money"), Byte(14, "has_voice"),
 }};
@@ -375,6 +393,25 @@ int FixedLength(const FieldSpec& field) {
     case ValueType::RecordList: return -1;
     }
     return -1;
+}
+
+bool IsSplit(const FieldSpec& field) {
+    return field.type == ValueType::Float32Array || field.type == ValueType::ByteArray ||
+           (field.type == ValueType::Nested && field.record);
+}
+
+std::size_t ColumnCount(const FieldSpec& field) {
+    if (!IsSplit(field)) return 1;
+    return field.type == ValueType::Nested ? field.record->fields.size() : field.count;
+}
+
+std::string PartName(const FieldSpec& field, std::size_t part) {
+    std::string name(field.name);
+    name += '.';
+    if (field.type == ValueType::Nested) name += field.record->fields[part].name;
+    else if (field.parts) name += field.parts[part];
+    else name += std::to_string(part);
+    return name;
 }
 
 }  // namespace gamedb

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace gamedb {
@@ -36,6 +37,7 @@ struct FieldSpec {
     std::string_view name;                // column name: lower case, digits and '_'
     std::uint16_t count = 0;              // N of Float32Array, ByteArray and Raw
     const RecordSpec* record = nullptr;   // the layout of Nested and RecordList
+    const std::string_view* parts = nullptr;  // `count` names of an array's values; nullptr: 0, 1, ...
 };
 
 // The fields of a record (or of a nested record / list item) in the order
@@ -69,5 +71,12 @@ const BlockSpec* FindBlock(const KindSpec& kind, std::uint8_t tag);
 const FieldSpec* FindField(const RecordSpec& record, std::uint8_t tag);
 // Fixed payload length of a type, or -1 when it varies (texts, lists, nested).
 int FixedLength(const FieldSpec& field);
+
+// A fixed-size array or a nested record takes one table column per value.
+bool IsSplit(const FieldSpec& field);
+// How many columns the field takes: its parts when split, else 1.
+std::size_t ColumnCount(const FieldSpec& field);
+// The name of a split field's part: "absorption.piercing", "unk22.0", "head.weight".
+std::string PartName(const FieldSpec& field, std::size_t part);
 
 }  // namespace gamedb

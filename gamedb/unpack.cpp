@@ -60,7 +60,7 @@ public:
 
     UnpackSummary Run() {
         std::string manifest(kBom);
-        manifest += "format\t1\r\nkind\t";
+        manifest += "format\t" + std::to_string(kTableFormat) + "\r\nkind\t";
         manifest += kind_.name;
         manifest += "\r\nfile\t" + std::to_string(reader_.FileNode().tag) + "\t" + FormName(reader_.FileNode()) + "\r\n";
 
@@ -69,15 +69,15 @@ public:
         while (reader_.NextBlock(block)) {
             const BlockSpec* spec = FindBlock(kind_, block.header.tag);
             std::string base = TableName(kind_, block.header.tag);
-            base.resize(base.size() - 4);
-            std::string name = base + ".txt";
+            base.resize(base.size() - kTableExtension.size());
+            std::string name = base + std::string(kTableExtension);
             // A block that comes twice gets a table of its own.
-            for (int n = 2; used.count(name); ++n) name = base + "-" + std::to_string(n) + ".txt";
+            for (int n = 2; used.count(name); ++n) name = base + "-" + std::to_string(n) + std::string(kTableExtension);
             used.insert(name);
             reader_.SetBlockName(spec ? std::string(spec->name) + " (tag " + std::to_string(block.header.tag) + ")"
                                       : std::to_string(block.header.tag));
             manifest += "block\t" + std::to_string(block.header.tag) + "\t" + name + "\t" + FormName(block.header) + "\r\n";
-            summary_.tables.push_back({name, WriteTable(name, spec ? spec->record : kNoFields)});
+            summary_.tables.push_back({name, WriteTable(name, spec ? spec->record : kNoFields), false, {}});
         }
 
         const std::uint64_t trailer = reader_.TrailerLength();
@@ -117,8 +117,15 @@ private:
         std::string& text = table.Text();
         text += kBom;
         for (const FieldSpec& field : record.fields) {
-            text += field.name;
-            text += '\t';
+            if (!IsSplit(field)) {
+                text += field.name;
+                text += '\t';
+                continue;
+            }
+            for (std::size_t part = 0; part < ColumnCount(field); ++part) {
+                text += PartName(field, part);
+                text += '\t';
+            }
         }
         text += kExtraColumn;
         table.EndRow();
@@ -155,7 +162,7 @@ private:
 
         if (regular) {
             for (std::size_t i = 0; i < fields_.size(); ++i) {
-                AppendCell(text, record.fields[i], fields_[i].node.payload);
+                AppendColumns(text, record.fields[i], fields_[i].node.payload);
                 text += '\t';
             }
             AppendRecordToken(text, info.header);
@@ -169,7 +176,8 @@ private:
         for (const FieldSpec& field : record.fields) {
             const auto it = std::find_if(fields_.begin(), fields_.end(),
                                          [&field](const FieldNode& f) { return f.spec == &field; });
-            if (it != fields_.end()) AppendCell(text, field, it->node.payload);
+            if (it != fields_.end()) AppendColumns(text, field, it->node.payload);
+            else text.append(ColumnCount(field) - 1, '\t');
             text += '\t';
         }
         const std::size_t start = text.size();
@@ -191,6 +199,13 @@ private:
             if (text.size() > start) text += ' ';
             text += '-';
         }
+        // "2 100" would be a number to a spreadsheet.
+        if (MightNotStayText(std::string_view(text).substr(start))) text.insert(start, kTextMark);
+    }
+
+    static void AppendColumns(std::string& text, const FieldSpec& field, std::span<const std::uint8_t> payload) {
+        if (IsSplit(field)) AppendParts(text, field, payload);
+        else AppendCell(text, field, payload);
     }
 
     // "R" tokens: a record tag other than 1, a 4-byte size the rule would not give.
@@ -213,8 +228,8 @@ private:
 }  // namespace
 
 std::string TableName(const KindSpec& kind, std::uint8_t blockTag) {
-    if (const BlockSpec* block = FindBlock(kind, blockTag)) return std::string(block->name) + ".txt";
-    return "block" + std::to_string(blockTag) + ".txt";
+    if (const BlockSpec* block = FindBlock(kind, blockTag)) return std::string(block->name) + std::string(kTableExtension);
+    return "block" + std::to_string(blockTag) + std::string(kTableExtension);
 }
 
 UnpackSummary Unpack(ByteSource& database, const KindSpec& kind, OutputFolder& out) {

@@ -14,10 +14,16 @@ namespace gamedb {
 inline constexpr std::string_view kManifestName = "manifest.txt";
 inline constexpr std::string_view kTrailerFileName = "trailer.bin";
 inline constexpr std::string_view kExtraColumn = "~extra";
+// Tab-separated tables open in a spreadsheet's text import; pack also reads
+// the ".txt" tables of format 1, where an array or nested record was one cell.
+inline constexpr std::string_view kTableExtension = ".tsv";
+inline constexpr int kTableFormat = 2;
 
 struct TableSummary {
-    std::string name;        // file name, e.g. "weapons.txt"
+    std::string name;        // file name, e.g. "weapons.tsv"
     long long rows = 0;
+    bool cp1251 = false;     // pack read the table as Windows-1251 (not UTF-8)
+    std::string note;        // how pack read what could be read two ways
 };
 
 struct UnpackSummary {
@@ -30,7 +36,7 @@ struct UnpackSummary {
 // and offset.
 UnpackSummary Unpack(ByteSource& database, const KindSpec& kind, OutputFolder& out);
 
-// The table file name of a block: "<name>.txt", "block<tag>.txt" when the
+// The table file name of a block: "<name>.tsv", "block<tag>.tsv" when the
 // schema does not know the tag.
 std::string TableName(const KindSpec& kind, std::uint8_t blockTag);
 

@@ -148,8 +148,8 @@ TEST(ArchiveCli, UnpackEditPackAnArchive) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(Contains(r.err, "nothing changed; 2 members unchanged")) << r.err;
 
-    // The price of the first weapon, the fifth column of weapons.txt.
-    const fs::path weapons = dir / "mod" / "Items.idb" / "weapons.txt";
+    // The price of the first weapon, the fifth column of weapons.tsv.
+    const fs::path weapons = dir / "mod" / "Items.idb" / "weapons.tsv";
     std::string table = ReadFile(weapons);
     const std::size_t header = table.find("\r\n");
     ASSERT_NE(header, std::string::npos);

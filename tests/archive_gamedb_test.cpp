@@ -231,7 +231,7 @@ TEST(ArchiveFolder, APackThatFailsWritesNothing) {
     gamedb::UnpackArchive(dir / "game.res", dir / "out");
     const fs::path items = dir / "out" / "Data" / "Items.idb";
     // A bad cell: the number column "id" (the fourth) given text.
-    const fs::path materials = items / "materials.txt";
+    const fs::path materials = items / "materials.tsv";
     std::string table = ReadFile(materials);
     ASSERT_NE(table.find("name\tkind\tcode\tid\t"), std::string::npos);
     std::size_t cell = table.find("\r\n") + 2;

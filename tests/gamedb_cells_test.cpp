@@ -65,16 +65,16 @@ const CellCase kCellCases[] = {
     {"byte array", Field(ValueType::ByteArray, 3), "00 44 01", "0 68 1"},
     {"byte array of 0 bytes", Field(ValueType::ByteArray, 3), "", "#"},
     {"float", Field(ValueType::Float32), "00 00 C0 3F", "1.5"},
-    {"float -0", Field(ValueType::Float32), "00 00 00 80", "-0"},
+    {"float -0", Field(ValueType::Float32), "00 00 00 80", "\\e-0"},
     {"float NaN FF FF FF FF", Field(ValueType::Float32), "FF FF FF FF", "nan:0xFFFFFFFF"},
-    {"float array", Field(ValueType::Float32Array, 2), "00 00 80 7F 01 00 00 00", "inf 1e-45"},
+    {"float array", Field(ValueType::Float32Array, 2), "00 00 80 7F 01 00 00 00", "inf \\e1e-45"},
     {"float array too short", Field(ValueType::Float32Array, 2), "00 00 80 7F", "#0000807F"},
     {"code4", Field(ValueType::Code4), "69 6D 31 00", "im1"},
     {"code4 of 4 letters", Field(ValueType::Code4), "61 62 63 64", "abcd"},
     {"empty code4", Field(ValueType::Code4), "00 00 00 00", ""},
     {"code4 with junk after its 00", Field(ValueType::Code4), "61 00 63 00", "#61006300"},
     {"code4 of 1 byte", Field(ValueType::Code4), "61", "#61"},
-    {"raw", Field(ValueType::Raw, 3), "00 FE 01", "00FE01"},
+    {"raw", Field(ValueType::Raw, 3), "00 FE 01", "#00FE01"},
     {"raw of another length", Field(ValueType::Raw, 3), "00 00 00 00", "#00000000"},
     {"empty text list", Field(ValueType::TextList), "", ""},
     {"text list of one empty text", Field(ValueType::TextList), "01 02 00", "\\e"},
@@ -92,11 +92,11 @@ const CellCase kCellCases[] = {
      "#010800 00003F02080A000000"},
     {"list of records", Field(ValueType::RecordList, 0, &kPair),
      "01 24 01 08 00 00 80 3F 02 08 02 00 00 00 03 08 7B 3B 7D 00 01 1E 01 08 00 00 00 80 02 08 FF FF FF FF 03 02 00",
-     "1;2;{\\;}|-0;-1;"},
+     "\\e1;2;{\\;}|\\e-0;-1;"},
     {"list of records with every separator in its texts", Field(ValueType::RecordList, 0, &kPair),
      "01 36 01 08 00 00 00 00 02 08 00 00 00 00 03 1A 23 7C 3B 5C 7B 7D 5B 5D 2C 20 09 22 00"
      " 01 20 01 08 00 00 00 00 02 08 00 00 00 00 03 04 7C 00",
-     "0;0;#\\|\\;\\\\{}[], \\t\"|0;0;\\|"},
+     "\\e0;0;#\\|\\;\\\\{}[], \\t\"|0;0;\\|"},
     {"list of one record with one empty text", Field(ValueType::RecordList, 0, &kOneText), "01 06 01 02 00", "\\e"},
     {"list of records, item with an unknown field", Field(ValueType::RecordList, 0, &kOneText),
      "01 0C 01 02 00 07 02 00", "#010C010200070200"},
@@ -142,12 +142,16 @@ struct FloatCase {
 };
 
 const FloatCase kFloatCases[] = {
-    {0x00000000, "0"},          {0x80000000, "-0"},           {0x3FC00000, "1.5"},
-    {0x3DCCCCCD, "0.1"},        {0x7F800000, "inf"},          {0xFF800000, "-inf"},
+    {0x00000000, "0"},          {0x80000000, "\\e-0"},         {0x3FC00000, "1.5"},
+    {0x3DCCCCCD, "0.1"},        {0x7F800000, "inf"},          {0xFF800000, "\\e-inf"},
     {0x7FC00000, "nan:0x7FC00000"}, {0xFFFFFFFF, "nan:0xFFFFFFFF"}, {0x7F800001, "nan:0x7F800001"},
-    {0xFFC00001, "nan:0xFFC00001"}, {0x00000001, "1e-45"},      {0x807FFFFF, "-1.1754942e-38"},
-    {0x00800000, "1.1754944e-38"},  {0x7F7FFFFF, "3.4028235e+38"}, {0x0012FF78, "1.744684e-39"},
+    {0xFFC00001, "nan:0xFFC00001"}, {0x00000001, "\\e1e-45"},      {0x807FFFFF, "\\e-1.1754942e-38"},
+    {0x00800000, "\\e1.1754944e-38"},  {0x7F7FFFFF, "\\e3.4028235e+38"}, {0x0012FF78, "\\e1.744684e-39"},
     {0x4B3C614F, "12345679"},
+    // As people write them, within what a spreadsheet shows (11 characters).
+    {0x48C35000, "400000"},     {0x4B81B320, "17000000"},     {0x501502F9, "10000000000"},
+    {0x51BA43B7, "99999997952"}, {0x5368D4A5, "\\e1e+12"},    {0x3727C5AC, "0.00001"},
+    {0xBDFCD6EA, "-0.12345679"},
 };
 
 TEST(CellSyntax, FloatsKeepTheirBits) {
@@ -178,10 +182,12 @@ TEST(CellSyntax, FloatInputForms) {
     } cases[] = {
         {"1,5", true, 0x3FC00000},  {"-0,25", true, 0xBE800000}, {"1e3", true, 0x447A0000},
         {"nan", true, 0x7FC00000},  {"-nan", true, 0xFFC00000},  {"INF", true, 0x7F800000},
-        {"", false, 0},             {" 1", false, 0},            {"1 ", false, 0},
+        {"", false, 0},             {" 1", true, 0x3F800000},    {"1\xC2\xA0", true, 0x3F800000},
         {"1.5x", false, 0},         {"1,5,5", false, 0},         {"1.5,0", false, 0},
         {"nan:0x3F800000", false, 0}, {"nan:0x", false, 0},       {"nan:0x1FFC000000", false, 0},
-        {"+1", false, 0},           {"0x10", false, 0},          {"-", false, 0},
+        {"+1", true, 0x3F800000},   {"0x10", false, 0},          {"-", false, 0},
+        {"+-1", false, 0},          {"\\e-0", true, 0x80000000},  {"\\e\\e1", false, 0},
+        {"1,000", false, 0},        {"-2,600", false, 0},        {"0,125", true, 0x3E000000},
         {"-0", true, 0x80000000},   {"0", true, 0},              {"9999999", true, 0x4B18967F},
         {"16777217", true, 0x4B800000}, {"-007", true, 0xC0E00000}, {"12a", false, 0},
     };

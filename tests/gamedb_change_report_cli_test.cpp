@@ -52,17 +52,17 @@ TEST(GamedbChangeReportCli, UnpackKeepsEditedTablesUnlessForced) {
     ASSERT_EQ(RunGamedb(dir, "unpack a.idb t").exitCode, 0);
     ASSERT_EQ(RunGamedb(dir, "unpack a.idb t").exitCode, 0) << "unedited tables are replaced";
 
-    EditCell(dir / "t" / "weapons.txt", "price", "150");
-    const std::string edited = Text(ReadBytes(dir / "t" / "weapons.txt"));
+    EditCell(dir / "t" / "weapons.tsv", "price", "150");
+    const std::string edited = Text(ReadBytes(dir / "t" / "weapons.tsv"));
     auto r = RunGamedb(dir, "unpack a.idb t");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(Has(r.err, "holds tables changed since they were unpacked: weapons.txt;")) << r.err;
     EXPECT_TRUE(Has(r.err, "--force")) << r.err;
-    EXPECT_EQ(Text(ReadBytes(dir / "t" / "weapons.txt")), edited);
+    EXPECT_EQ(Text(ReadBytes(dir / "t" / "weapons.tsv")), edited);
 
     r = RunGamedb(dir, "--force unpack a.idb t");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(Text(ReadBytes(dir / "t" / "weapons.txt")), edited);
+    EXPECT_NE(Text(ReadBytes(dir / "t" / "weapons.tsv")), edited);
 
     // A manifest without checksums cannot tell edits: refused too.
     std::string manifest = Text(ReadBytes(dir / "t" / "manifest.txt"));
@@ -82,8 +82,8 @@ TEST(GamedbChangeReportCli, PackReportsChangesAgainstTheSource) {
     EXPECT_TRUE(Has(r.out, "no changes from \"")) << r.out;
 
     // An edit, and the price as a spreadsheet displays it.
-    EditCell(dir / "t" / "weapons.txt", "weight", "77");
-    EditCell(dir / "t" / "weapons.txt", "price", "3.141593");
+    EditCell(dir / "t" / "weapons.tsv", "weight", "77");
+    EditCell(dir / "t" / "weapons.tsv", "price", "3.141593");
     r = RunGamedb(dir, "pack t b.idb");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(Has(r.out, "weapons: 1 changed, 0 added, 0 removed")) << r.out;
@@ -127,14 +127,14 @@ TEST(GamedbChangeReportCli, ArchiveUnpackKeepsEditedTablesUnlessForced) {
     resarc::WriteArchive(dir / "game.res", members);
     UnpackArchive(dir / "game.res", dir / "out");
     UnpackArchive(dir / "game.res", dir / "out");
-    const fs::path weapons = dir / "out" / "Data" / "Items.idb" / "weapons.txt";
+    const fs::path weapons = dir / "out" / "Data" / "Items.idb" / "weapons.tsv";
     EditCell(weapons, "price", "150");
     const std::string edited = Text(ReadBytes(weapons));
     try {
         UnpackArchive(dir / "game.res", dir / "out");
         ADD_FAILURE() << "edited tables replaced";
     } catch (const Error& e) {
-        EXPECT_TRUE(Has(e.what(), "weapons.txt")) << e.what();
+        EXPECT_TRUE(Has(e.what(), "weapons.tsv")) << e.what();
     }
     EXPECT_EQ(Text(ReadBytes(weapons)), edited);
     UnpackArchive(dir / "game.res", dir / "out", true);

@@ -162,7 +162,7 @@ TEST(GamedbWorkflow, UnpackEditOnePricePackCompare) {
 
     ASSERT_EQ(Gamedb(dir, "unpack Items.idb tables").exitCode, 0);
     // The spreadsheet step: the price of the second weapon, 120 -> 150.
-    std::string table = Slurp(dir / "tables" / "weapons.txt");
+    std::string table = Slurp(dir / "tables" / "weapons.tsv");
     std::vector<std::string> lines;
     for (std::size_t start = 0, end; start < table.size(); start = end + 2) {
         end = table.find("\r\n", start);
@@ -181,7 +181,7 @@ TEST(GamedbWorkflow, UnpackEditOnePricePackCompare) {
     lines[2] = edited;
     table.clear();
     for (const std::string& line : lines) table += line + "\r\n";
-    std::ofstream(dir / "tables" / "weapons.txt", std::ios::binary) << table;
+    std::ofstream(dir / "tables" / "weapons.tsv", std::ios::binary) << table;
 
     ASSERT_EQ(Gamedb(dir, "pack tables Items-mod.idb").exitCode, 0);
     const Result diff = Gamedb(dir, "diff Items.idb Items-mod.idb");

@@ -85,18 +85,18 @@ TEST(GamedbCli, FailedPackLeavesTheTargetAndSaysWhere) {
     options.minRecords = 1;
     WriteDatabase(dir / "perks.pdb", Generate(*FindKind("perks"), options));
     ASSERT_EQ(RunGamedb(dir, "unpack perks.pdb t").exitCode, 0);
-    std::string skills = Text(ReadBytes(dir / "t" / "skills.txt"));
+    std::string skills = Text(ReadBytes(dir / "t" / "skills.tsv"));
     // The icon_index cell of the first record.
     const std::size_t row = skills.find("\r\n") + 2;
     std::size_t cell = row;
     for (int tab = 0; tab < 2; ++tab) cell = skills.find('\t', cell) + 1;
     skills.replace(cell, skills.find('\t', cell) - cell, "many");
-    WriteBytes(dir / "t" / "skills.txt", Bytes(skills.begin(), skills.end()));
+    WriteBytes(dir / "t" / "skills.tsv", Bytes(skills.begin(), skills.end()));
     WriteBytes(dir / "target.pdb", Bytes{'O', 'L', 'D'});
 
     const Result r = RunGamedb(dir, "pack t target.pdb");
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(Contains(r.err, "skills.txt\", block skills (tag 1), row 2, column icon_index: bad cell: \"many\", "
+    EXPECT_TRUE(Contains(r.err, "skills.tsv\", block skills (tag 1), row 2, column icon_index: bad cell: \"many\", "
                                 "expected a whole number from -2147483648 to 2147483647"))
         << r.err;
     EXPECT_EQ(Text(ReadBytes(dir / "target.pdb")), "OLD");
@@ -108,7 +108,7 @@ TEST(GamedbCli, FailedUnpackKeepsTheEarlierTables) {
     options.minRecords = 2;
     WriteDatabase(dir / "a.qdb", Generate(*FindKind("quests"), options));
     ASSERT_EQ(RunGamedb(dir, "unpack a.qdb t").exitCode, 0);
-    const std::string quests = Text(ReadBytes(dir / "t" / "quests.txt"));
+    const std::string quests = Text(ReadBytes(dir / "t" / "quests.tsv"));
     // Damaged in the second block, after a complete first one.
     const BlockSpec& spec = FindKind("quests")->blocks[0];
     Bytes record;
@@ -123,9 +123,9 @@ TEST(GamedbCli, FailedUnpackKeepsTheEarlierTables) {
     const Result r = RunGamedb(dir, "unpack a.qdb t");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(Contains(r.err, "block briefings (tag 2), record 1")) << r.err;
-    EXPECT_EQ(Text(ReadBytes(dir / "t" / "quests.txt")), quests);
+    EXPECT_EQ(Text(ReadBytes(dir / "t" / "quests.tsv")), quests);
     for (const auto& entry : fs::directory_iterator(dir / "t"))
-        EXPECT_EQ(entry.path().extension(), ".txt") << entry.path();
+        EXPECT_TRUE(entry.path().extension() == ".tsv" || entry.path().filename() == "manifest.txt") << entry.path();
 }
 
 TEST(GamedbCli, PackUnderAnotherKindsNameNeedsKind) {

@@ -149,14 +149,14 @@ TEST(FramingRoundTrip, TablesShowIrregularRecordsInExtra) {
     MemoryFolder folder;
     MemorySource source(bytes, "db");
     Unpack(source, kTestKind, folder);
-    EXPECT_EQ(folder.Files()["things.txt"],
+    EXPECT_EQ(folder.Files()["things.tsv"],
               "\xEF\xBB\xBFname\tid\tprice\tzones\t~extra\r\n"
-              "a\t\t2\t\t2 0!2 9=AB\r\n"
+              "a\t\t2\t\t\\e2 0!2 9=AB\r\n"
               "\t\t\t\tR3!0 -\r\n");
-    EXPECT_EQ(folder.Files()["block9.txt"], "\xEF\xBB\xBF~extra\r\n");
+    EXPECT_EQ(folder.Files()["block9.tsv"], "\xEF\xBB\xBF~extra\r\n");
     EXPECT_EQ(folder.Files()["manifest.txt"],
-              "\xEF\xBB\xBF" "format\t1\r\nkind\ttest\r\nfile\t1\tauto\r\nblock\t1\tthings.txt\tauto\r\n"
-              "block\t9\tblock9.txt\tauto\r\ntrailer\t00 00 02 0C 02 08 01 00 00 00\r\n");
+              "\xEF\xBB\xBF" "format\t2\r\nkind\ttest\r\nfile\t1\tauto\r\nblock\t1\tthings.tsv\tauto\r\n"
+              "block\t9\tblock9.tsv\tauto\r\ntrailer\t00 00 02 0C 02 08 01 00 00 00\r\n");
 }
 
 // A 4-byte size for a short node stays while the node's length does; a node
@@ -172,9 +172,9 @@ TEST(FramingRoundTrip, KeptLongFormsFollowTheRuleOnceTheirLengthChanges) {
     MemoryFolder folder;
     MemorySource source(original, "db");
     Unpack(source, kTestKind, folder);
-    std::string& table = folder.Files()["things.txt"];
+    std::string& table = folder.Files()["things.tsv"];
     ASSERT_NE(table.find("a\t1\t2\t\tR!21 0!2 1 2 5\r\n"), std::string::npos) << table;
-    ASSERT_NE(folder.Files()["manifest.txt"].find("file\t1\t4-byte:31\r\nblock\t1\tthings.txt\t4-byte:26\r\n"),
+    ASSERT_NE(folder.Files()["manifest.txt"].find("file\t1\t4-byte:31\r\nblock\t1\tthings.tsv\t4-byte:26\r\n"),
               std::string::npos);
 
     const auto pack = [&folder] {

@@ -77,6 +77,36 @@ TEST(LineReader, EncodingsAndLineEnds) {
     EXPECT_EQ(Lines(Utf8("x"), true), std::vector<std::string>{"x"});
 }
 
+// Excel's "Text (Tab delimited)" in a Russian Windows: Windows-1251 without
+// a mark. It is told from UTF-8 by the first bytes that cannot be UTF-8,
+// also when a long ASCII beginning comes first; UTF-8 stays UTF-8.
+TEST(LineReader, TextThatIsNotUtf8IsReadAsWindows1251) {
+    const Bytes cp1251 = Utf8("name\tprice\r\n\xD2\xEE\xEF\xEE\xF0\t1,5\r\n\x98\xB9");
+    const std::vector<std::string> expected = {"name\tprice", "Топор\t1,5", "\xC2\x98№"};
+    for (const bool trickle : {false, true}) EXPECT_EQ(Lines(cp1251, trickle), expected) << trickle;
+    std::string longAscii(200000, 'a');
+    longAscii += "\r\n\xD2\xEE\xEF\xEE\xF0\r\n";
+    const std::vector<std::string> lines = Lines(Utf8(longAscii), false);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "Топор");
+
+    for (const std::string& utf8 : {std::string("name\r\nТопор\r\n"), std::string("\xEF\xBB\xBF\xD2\xEE\r\n")}) {
+        const Bytes bytes = Utf8(utf8);
+        MemorySource source(bytes, "t");
+        LineReader reader(source);
+        std::string_view line;
+        while (reader.Next(line)) {
+        }
+        EXPECT_FALSE(reader.ReadAsCp1251()) << utf8;
+    }
+    MemorySource source(cp1251, "t");
+    LineReader reader(source);
+    std::string_view line;
+    while (reader.Next(line)) {
+    }
+    EXPECT_TRUE(reader.ReadAsCp1251());
+}
+
 TEST(LineReader, BrokenUtf16IsAnError) {
     const Bytes cases[] = {
         {0xFF, 0xFE, 'a', 0, 'b'},                 // odd length

@@ -26,6 +26,8 @@ constexpr std::uint8_t kNameTag = 0;
 constexpr std::uint8_t kPriceTag = 7;
 constexpr std::size_t kNameColumn = 0;
 constexpr std::size_t kPriceColumn = 7;
+// After the 33 columns of the weapons' fields and their parts.
+constexpr std::size_t kExtraIndex = 33;
 
 using Rows = std::vector<std::vector<std::string>>;
 
@@ -68,12 +70,12 @@ protected:
         original_ = Serialize(model_);
         MemorySource source(original_, "Items.idb");
         Unpack(source, *FindKind("items"), folder_);
-        rows_ = SplitTable(folder_.Files()["weapons.txt"]);
+        rows_ = SplitTable(folder_.Files()["weapons.tsv"]);
         ASSERT_GE(rows_.size(), 5u);
     }
 
     Bytes PackRows(const std::string& table) {
-        folder_.Files()["weapons.txt"] = table;
+        folder_.Files()["weapons.tsv"] = table;
         MemorySink sink;
         Pack(folder_, sink);
         return sink.Bytes();
@@ -196,12 +198,12 @@ protected:
         Unpack(source, *FindKind("items"), folder);
         for (const auto& [name, text] : folder.Files()) WriteBytes(in_ / name, Bytes(text.begin(), text.end()));
         WriteBytes(out_ / "Items.idb", Bytes{'O', 'L', 'D'});
-        rows_ = SplitTable(folder.Files()["weapons.txt"]);
+        rows_ = SplitTable(folder.Files()["weapons.tsv"]);
     }
 
     void WriteWeapons() {
         const std::string text = JoinTable(rows_);
-        WriteBytes(in_ / "weapons.txt", Bytes(text.begin(), text.end()));
+        WriteBytes(in_ / "weapons.tsv", Bytes(text.begin(), text.end()));
     }
 
     void ExpectRefused(const BadTable& c) {
@@ -238,13 +240,13 @@ TEST_F(PackRefusal, BadCellsAndRows) {
         std::size_t column;   // SIZE_MAX: add a cell instead
         const char* text;
     } cases[] = {
-        {{"unparsable number", "weapons.txt", 3, "price", "12,5,0", "expected a number such as 1.5"}, 2, kPriceColumn, "12,5,0"},
-        {{"bad escape", "weapons.txt", 2, "name", "Acks\\HMW", "write a backslash as \\\\"}, 1, kNameColumn, "Acks\\HMW"},
-        {{"wrong column count", "weapons.txt", 2, "", nullptr, "the row has 28 cells, expected 27"}, 1, SIZE_MAX, "x"},
-        {{"int out of range", "weapons.txt", 2, "kind_id", "99999999999", "from -2147483648 to 2147483647"}, 1, 2, "99999999999"},
-        {{"bad ~extra token", "weapons.txt", 3, "~extra", "0 1 zz", "bad field tag ('zz')"}, 2, 26, "0 1 zz"},
-        {{"value for a field ~extra leaves out", "weapons.txt", 2, "kind", "sword", "~extra does not list field 1"}, 1, 26, "0"},
-        {{"unknown column", "weapons.txt", 1, "cost", nullptr, "unknown column; the weapons block has name, kind"}, 0, kPriceColumn, "cost"},
+        {{"unparsable number", "weapons.tsv", 3, "price", "12,5,0", "expected a number such as 1.5"}, 2, kPriceColumn, "12,5,0"},
+        {{"bad escape", "weapons.tsv", 2, "name", "Acks\\HMW", "write a backslash as \\\\"}, 1, kNameColumn, "Acks\\HMW"},
+        {{"wrong column count", "weapons.tsv", 2, "", nullptr, "the row has 35 cells, expected at most 34"}, 1, SIZE_MAX, "x"},
+        {{"int out of range", "weapons.tsv", 2, "kind_id", "99999999999", "from -2147483648 to 2147483647"}, 1, 2, "99999999999"},
+        {{"bad ~extra token", "weapons.tsv", 3, "~extra", "0 1 zz", "bad field tag ('zz')"}, 2, kExtraIndex, "0 1 zz"},
+        {{"value for a field ~extra leaves out", "weapons.tsv", 2, "kind", "sword", "~extra does not list field 1"}, 1, kExtraIndex, "0"},
+        {{"unknown column", "weapons.tsv", 1, "cost", nullptr, "unknown column; the weapons block has name, kind"}, 0, kPriceColumn, "cost"},
     };
     const Rows original = rows_;
     for (const auto& c : cases) {
@@ -263,12 +265,12 @@ TEST_F(PackRefusal, BadFolders) {
     const auto writeManifest = [this](const std::string& text) {
         WriteBytes(in_ / "manifest.txt", Bytes(text.begin(), text.end()));
     };
-    fs::remove(in_ / "armors.txt");
-    ExpectRefused({"missing table", "armors.txt", -1, "", nullptr, "cannot open"});
+    fs::remove(in_ / "armors.tsv");
+    ExpectRefused({"missing table", "armors.tsv", -1, "", nullptr, "cannot open"});
     writeManifest(manifest + "colour\tred\r\n");
     ExpectRefused({"unknown manifest key", "manifest.txt", 11, "", nullptr, "unknown key 'colour'"});
     std::string escaping = manifest;
-    escaping.replace(escaping.find("weapons.txt"), 11, "../weapons.txt");
+    escaping.replace(escaping.find("weapons.tsv"), 11, "../weapons.tsv");
     writeManifest(escaping);
     ExpectRefused({"table outside the folder", "manifest.txt", 5, "", nullptr, "must be a file name inside the folder"});
     writeManifest(manifest + "kind\titems\r\n");
@@ -280,10 +282,10 @@ TEST_F(PackRefusal, BadFolders) {
 }
 
 TEST_F(PackRefusal, TargetThatIsOneOfTheTables) {
-    const Bytes before = ReadBytes(in_ / "weapons.txt");
-    EXPECT_THROW(PackToFile(in_.path(), in_ / "weapons.txt"), Error);
+    const Bytes before = ReadBytes(in_ / "weapons.tsv");
+    EXPECT_THROW(PackToFile(in_.path(), in_ / "weapons.tsv"), Error);
     EXPECT_THROW(PackToFile(in_.path(), in_ / "manifest.txt"), Error);
-    EXPECT_EQ(ReadBytes(in_ / "weapons.txt"), before);
+    EXPECT_EQ(ReadBytes(in_ / "weapons.tsv"), before);
     EXPECT_THROW(PackToFile(in_.path(), out_.path()), Error);  // a folder
 }
 

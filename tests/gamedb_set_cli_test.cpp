@@ -80,7 +80,7 @@ TEST(GamedbSetCli, FilesAndFoldersExitStatus) {
     // Unpacked tables are read as they stand: a renamed material breaks its users.
     ASSERT_EQ(Gamedb(dir, "unpack game/Items.idb game/items-tables").exitCode, 0);
     fs::rename(dir / "game/Items.idb", dir / "Items-original.idb");
-    RenameInTable(dir / "game/items-tables/materials.txt", "wool", "wol");
+    RenameInTable(dir / "game/items-tables/materials.tsv", "wool", "wol");
     const RunResult broken = Gamedb(dir, "check game");
     EXPECT_EQ(broken.exitCode, 1) << broken.out;
     EXPECT_TRUE(Contains(broken.out, "(items, from tables)")) << broken.out;
@@ -124,7 +124,7 @@ TEST(GamedbSetCli, ArchiveMasksAndPackWarnings) {
     ASSERT_EQ(Gamedb(dir, "unpack game.res mod").exitCode, 0);
     // A material an npc's weapon names.
     const std::string used = *set::ParseItemSpec(world.Values("units.npcs.weapons").front()).arg;
-    RenameInTable(dir / "mod/Data/Items.idb/materials.txt", used, used + "x");
+    RenameInTable(dir / "mod/Data/Items.idb/materials.tsv", used, used + "x");
     const std::string broken = "material \"" + used + "\" is not a material name";
     const RunResult one = Gamedb(dir, "pack mod/Data/Items.idb Items-mod.idb");
     EXPECT_EQ(one.exitCode, 0) << one.err;

@@ -40,7 +40,7 @@ for kind in items levers perks prints spells units quests acks anims; do
 done
 # A bad cell fails with status 1 and leaves the target alone.
 printf 'x' >"Цель.bin"
-printf 'a\tb\tmany\t\t\r\n' >>"Таблицы perks/skills.txt"   # name, code, icon_index, base_attributes, ~extra
+printf 'a\tb\tmany\t\t\r\n' >>"Таблицы perks/skills.tsv"   # name, code, icon_index, base_attributes, ~extra
 status=0
 timeout 60 "$WINE" "$program" pack "Таблицы perks" "Цель.bin" </dev/null 2>err.txt || status=$?
 [[ $status -eq 1 ]] || fail "bad cell: exit status $status, expected 1"

@@ -102,9 +102,14 @@ int RunPack(const Invocation& invocation) {
     }
     const PackSummary summary = PackWithReport(invocation, dir, target);
     RecordPackedSource(dir, invocation.operands[1]);
-    if (!invocation.quiet)
+    if (!invocation.quiet) {
         Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
                " bytes): " + Tables(summary.tables));
+        for (const TableSummary& table : summary.tables) {
+            if (table.cp1251) Report("note: " + table.name + " is not UTF-8 and was read as Windows-1251");
+            if (!table.note.empty()) Report("note: " + table.name + ": " + table.note);
+        }
+    }
     ReportPackReferences(invocation, [&] { return SetAroundTables(dir, PackedSource(target, kind)); }, &kind);
     return kExitOk;
 }
