@@ -241,7 +241,8 @@ private:
 // data and its table entry are written in place under the undo journal.
 void BM_ReplaceSmallInLarge(benchmark::State& state) {
     const LargeWorkspace& ws = LargeWorkspace::Get();
-    int variant = 1;
+    // Alternates across runs too, so every replacement changes the member.
+    static int variant = 1;
     for (auto _ : state) {
         std::vector<resarc::Edit> edits;
         edits.push_back(resarc::Edit{resarc::EditKind::kReplace, resarc::MemberFromFile(ws.Small(variant), LargeWorkspace::kSmallName)});
@@ -282,7 +283,7 @@ public:
         for (const auto& [measured, baseline] : kPairs) {
             const Run* m = Find(measured);
             const Run* b = Find(baseline);
-            if (m && b) std::printf("%s: %.2fx the time of %s\n", measured, Time(*m) / Time(*b), baseline);
+            if (m && b) std::printf("%s: %.3gx the time of %s\n", measured, Time(*m) / Time(*b), baseline);
         }
     }
 };
