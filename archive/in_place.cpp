@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -12,194 +11,17 @@
 #include "archive/file_ops.h"
 #include "archive/file_util.h"
 #include "archive/fresh_layout.h"
+#include "archive/undo_journal.h"
 #include "export/file_io.h"
 
 namespace resarc {
 
 using bits::AlignUp;
 using bits::Fail;
-using bits::kChunk;
 using bits::kMaxOffset;
 using bits::Quoted;
 
 namespace {
-
-// ---------------------------------------------------------------------------
-// Writing with a failure point before every write
-
-// Writes at offsets of an open file. Every write is made in two halves with
-// the hook before each, so tests can stop a change inside a write too.
-class Output {
-public:
-    Output(std::FILE* file, std::string name, const std::function<void()>& hook)
-        : file_(file), name_(std::move(name)), hook_(hook) {}
-
-    void At(std::uint64_t offset) {
-        if (!idb::SeekFile(file_, offset)) {
-            throw ArchiveError("cannot write \"" + name_ + "\" at offset " + std::to_string(offset) + ": " +
-                               LastErrorText());
-        }
-    }
-    void Put(std::string_view bytes) {
-        const std::size_t half = bytes.size() / 2;
-        PutWhole(bytes.substr(0, half));
-        PutWhole(bytes.substr(half));
-    }
-    void PutZeros(std::uint64_t length) {
-        static const std::string kZeros(kChunk, '\0');
-        for (; length > 0; length -= std::min<std::uint64_t>(length, kChunk)) {
-            Put(std::string_view(kZeros).substr(0, static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunk))));
-        }
-    }
-    void Hook() const {
-        if (hook_) hook_();
-    }
-
-private:
-    void PutWhole(std::string_view bytes) {
-        if (bytes.empty()) return;
-        Hook();
-        errno = 0;
-        if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-            throw ArchiveError("cannot write \"" + name_ + "\": " + LastErrorText());
-        }
-    }
-
-    std::FILE* file_;
-    std::string name_;
-    const std::function<void()>& hook_;
-};
-
-// ---------------------------------------------------------------------------
-// The undo journal: "RESUNDO1", the old size (u64), the number of stretches
-// (u32), each stretch as offset (u64), length (u64) and its old bytes, then
-// an FNV-1a 64 checksum of all that (u64). Little-endian throughout.
-
-constexpr std::string_view kJournalMagic = "RESUNDO1";
-
-struct Stretch {
-    std::uint64_t offset = 0;
-    std::uint64_t length = 0;
-};
-
-class Checksum {
-public:
-    void Add(std::string_view bytes) {
-        for (const char c : bytes) value_ = (value_ ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
-    }
-    std::uint64_t Value() const { return value_; }
-
-private:
-    std::uint64_t value_ = 0xCBF29CE484222325ull;
-};
-
-std::string Le64(std::uint64_t value) {
-    std::string out;
-    for (int shift = 0; shift < 64; shift += 8) out += static_cast<char>((value >> shift) & 0xFF);
-    return out;
-}
-
-std::uint64_t ReadLe64(std::string_view bytes) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[static_cast<std::size_t>(i)]);
-    return value;
-}
-
-// Sorted, merged, and cut to the old file.
-std::vector<Stretch> Normalise(std::vector<Stretch> stretches, std::uint64_t oldSize) {
-    std::sort(stretches.begin(), stretches.end(),
-              [](const Stretch& a, const Stretch& b) { return a.offset < b.offset; });
-    std::vector<Stretch> merged;
-    for (Stretch s : stretches) {
-        if (s.offset >= oldSize || s.length == 0) continue;
-        s.length = std::min(s.length, oldSize - s.offset);
-        if (!merged.empty() && merged.back().offset + merged.back().length >= s.offset) {
-            Stretch& last = merged.back();
-            last.length = std::max(last.offset + last.length, s.offset + s.length) - last.offset;
-        } else {
-            merged.push_back(s);
-        }
-    }
-    return merged;
-}
-
-// Flushes, and with `durable` waits until the data is on the disk.
-bool Flush(std::FILE* file, bool durable) { return durable ? SyncFile(file) : std::fflush(file) == 0; }
-
-void WriteJournal(const std::filesystem::path& archive, std::uint64_t oldSize, const std::vector<Stretch>& stretches,
-                  const UpdateOptions& options) {
-    const std::function<void()>& hook = options.beforeWrite;
-    const std::filesystem::path journal = JournalPath(archive);
-    TempOutput output(journal);
-    Output out(output.Get(), PathToUtf8(journal), hook);
-    Checksum sum;
-    const auto put = [&](std::string_view bytes) {
-        sum.Add(bytes);
-        out.Put(bytes);
-    };
-    put(kJournalMagic);
-    put(Le64(oldSize));
-    std::string count;
-    bits::PutLe32(count, static_cast<std::uint32_t>(stretches.size()));
-    put(count);
-    for (const Stretch& s : stretches) {
-        put(Le64(s.offset));
-        put(Le64(s.length));
-        bits::StreamRegion(FileRegion{archive, s.offset, s.length}, "the bytes to keep in the undo journal", put);
-    }
-    out.Put(Le64(sum.Value()));
-    // The journal must be on the disk before the archive is touched.
-    out.Hook();
-    if (!Flush(output.Get(), options.durable)) throw ArchiveError("cannot write \"" + PathToUtf8(journal) + "\": " + LastErrorText());
-    output.Commit();
-}
-
-// Reads the journal's stretches; with `archive` open, also writes them back.
-std::uint64_t ReadJournal(const std::filesystem::path& journal, std::FILE* archive) {
-    const std::string name = PathToUtf8(journal);
-    const auto damaged = [&name](const std::string& what) -> ArchiveError {
-        return ArchiveError("the undo journal \"" + name + "\" is damaged (" + what +
-                            "); the archive beside it may be half-changed");
-    };
-    std::error_code error;
-    idb::ScopedFile file = idb::OpenForRead(journal, error);
-    if (!file) throw ArchiveError("cannot open the undo journal \"" + name + "\": " + error.message());
-    const std::uint64_t journalSize = std::filesystem::file_size(journal, error);
-    if (error) throw ArchiveError("cannot read the undo journal \"" + name + "\": " + error.message());
-    Checksum sum;
-    std::uint64_t consumed = 0;
-    const auto read = [&](std::uint64_t length) {
-        if (length > journalSize - consumed) throw damaged("it ends early");
-        std::string bytes(static_cast<std::size_t>(length), '\0');
-        if (std::fread(bytes.data(), 1, bytes.size(), file.Get()) != bytes.size()) throw damaged("it ends early");
-        consumed += length;
-        return bytes;
-    };
-    const auto summed = [&](std::uint64_t length) {
-        std::string bytes = read(length);
-        sum.Add(bytes);
-        return bytes;
-    };
-    if (summed(8) != kJournalMagic) throw damaged("wrong signature");
-    const std::uint64_t oldSize = ReadLe64(summed(8));
-    const std::uint32_t count = bits::Le32(summed(4).data());
-    std::optional<Output> out;
-    const std::function<void()> noHook;
-    if (archive) out.emplace(archive, name, noHook);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint64_t offset = ReadLe64(summed(8));
-        const std::uint64_t length = ReadLe64(summed(8));
-        if (offset > oldSize || length > oldSize - offset) throw damaged("a stretch lies past the old size");
-        if (out) out->At(offset);
-        for (std::uint64_t left = length; left > 0;) {
-            const std::string piece = summed(std::min<std::uint64_t>(left, kChunk));
-            if (out) out->Put(piece);
-            left -= piece.size();
-        }
-    }
-    if (ReadLe64(read(8)) != sum.Value() || consumed != journalSize) throw damaged("wrong checksum");
-    return oldSize;
-}
 
 // ---------------------------------------------------------------------------
 // Planning
@@ -447,7 +269,7 @@ Plan MakePlan(const Archive& archive, std::vector<Edit>& edits, const std::files
     return plan;
 }
 
-void WritePieces(Output& out, const std::vector<Piece>& pieces) {
+void WritePieces(journal::Output& out, const std::vector<Piece>& pieces) {
     for (const Piece& piece : pieces) {
         out.At(piece.offset);
         if (piece.member) bits::StreamMember(*piece.member, [&out](std::string_view bytes) { out.Put(bytes); });
@@ -458,21 +280,21 @@ void WritePieces(Output& out, const std::vector<Piece>& pieces) {
 
 void ChangeInPlace(const std::filesystem::path& path, const std::string& label, std::uint64_t oldSize,
                    const Plan& plan, const UpdateOptions& options) {
-    std::vector<Stretch> stretches;
-    for (const Piece& piece : plan.pieces) stretches.push_back(Stretch{piece.offset, piece.length});
-    if (plan.newSize < oldSize) stretches.push_back(Stretch{plan.newSize, oldSize - plan.newSize});
-    WriteJournal(path, oldSize, Normalise(std::move(stretches), oldSize), options);
+    std::vector<journal::Stretch> stretches;
+    for (const Piece& piece : plan.pieces) stretches.push_back(journal::Stretch{piece.offset, piece.length});
+    if (plan.newSize < oldSize) stretches.push_back(journal::Stretch{plan.newSize, oldSize - plan.newSize});
+    journal::Write(path, oldSize, journal::Normalise(std::move(stretches), oldSize), options.beforeWrite, options.durable);
     try {
         std::error_code error;
         idb::ScopedFile file = OpenForUpdate(path, error);
         if (!file) Fail(label, "cannot open for writing: " + error.message());
-        Output out(file.Get(), label, options.beforeWrite);
+        journal::Output out(file.Get(), label, options.beforeWrite);
         WritePieces(out, plan.pieces);
         out.Hook();
         if (plan.newSize < oldSize && !TruncateFile(file.Get(), plan.newSize)) Fail(label, "cannot cut to its new size: " + LastErrorText());
         out.Hook();
         errno = 0;
-        if (!Flush(file.Get(), options.durable) || !file.Close()) Fail(label, "cannot write: " + LastErrorText());
+        if (!journal::Flush(file.Get(), options.durable) || !file.Close()) Fail(label, "cannot write: " + LastErrorText());
         out.Hook();
         std::filesystem::remove(JournalPath(path), error);
         if (error) Fail(label, "cannot remove the undo journal: " + error.message());
@@ -490,7 +312,7 @@ void ChangeInPlace(const std::filesystem::path& path, const std::string& label, 
 void ChangeThroughCopy(const std::filesystem::path& source, const std::filesystem::path& target, std::uint64_t oldSize,
                        const Plan& plan, const UpdateOptions& options) {
     TempOutput output(target);
-    Output out(output.Get(), PathToUtf8(target), options.beforeWrite);
+    journal::Output out(output.Get(), PathToUtf8(target), options.beforeWrite);
     bits::StreamRegion(FileRegion{source, 0, std::min(oldSize, plan.newSize)}, "the archive",
                        [&out](std::string_view bytes) { out.Put(bytes); });
     WritePieces(out, plan.pieces);
@@ -499,30 +321,6 @@ void ChangeThroughCopy(const std::filesystem::path& source, const std::filesyste
 }
 
 }  // namespace
-
-std::filesystem::path JournalPath(const std::filesystem::path& archive) {
-    std::filesystem::path journal = archive;
-    journal += "~undo";
-    return journal;
-}
-
-bool RollBackInterruptedChange(const std::filesystem::path& archive) {
-    const std::filesystem::path journal = JournalPath(archive);
-    std::error_code error;
-    if (!std::filesystem::exists(journal, error)) return false;
-    const std::string name = PathToUtf8(archive);
-    ReadJournal(journal, nullptr);  // whole and sound before anything is written
-    idb::ScopedFile file = OpenForUpdate(archive, error);
-    if (!file) Fail(name, "cannot open to undo an interrupted change: " + error.message());
-    const std::uint64_t oldSize = ReadJournal(journal, file.Get());
-    errno = 0;
-    if (!TruncateFile(file.Get(), oldSize) || !SyncFile(file.Get()) || !file.Close()) {
-        Fail(name, "cannot undo an interrupted change: " + LastErrorText());
-    }
-    std::filesystem::remove(journal, error);
-    if (error) Fail(name, "cannot remove the undo journal: " + error.message());
-    return true;
-}
 
 UpdateResult UpdateArchive(const std::filesystem::path& source, const std::filesystem::path& target,
                            std::vector<Edit> edits, const UpdateOptions& options) {

@@ -24,7 +24,8 @@
 // renamed); then the archive is written and flushed, and the journal
 // removed. A failure on the way puts the old bytes back at once; a process
 // killed on the way leaves the journal, and the next Archive::Open of the
-// archive puts them back before reading.
+// archive puts them back before reading. The journal itself lives in
+// archive/undo_journal.cpp.
 #pragma once
 
 #include <cstdint>
