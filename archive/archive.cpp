@@ -10,26 +10,20 @@
 #include <tuple>
 #include <utility>
 
+#include "archive/archive_bits.h"
 #include "archive/cp1251.h"
 #include "archive/file_util.h"
+#include "archive/in_place.h"
 
 namespace resarc {
 
+using bits::Fail;
+using bits::kChunk;
+using bits::kMaxOffset;
+using bits::Le32;
+using bits::Quoted;
+
 namespace {
-
-constexpr std::size_t kChunk = 64 * 1024;
-constexpr std::uint64_t kMaxOffset = std::numeric_limits<std::uint32_t>::max();
-
-std::uint32_t Le32(const char* p) {
-    const auto b = [p](int i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])); };
-    return b(0) | (b(1) << 8) | (b(2) << 16) | (b(3) << 24);
-}
-
-void PutLe32(std::string& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((value >> shift) & 0xFF);
-}
-
-std::uint64_t AlignUp(std::uint64_t value) { return (value + kAlignment - 1) / kAlignment * kAlignment; }
 
 // The four ways a name may have been hashed: bytes lower-cased as ASCII or
 // as Windows-1251, summed as unsigned or as signed chars. The first is the
@@ -48,17 +42,6 @@ std::array<std::uint32_t, 4> CandidateHomes(std::string_view name, std::uint32_t
     return {asciiUnsigned % slotCount, fullUnsigned % slotCount, asciiSigned % slotCount, fullSigned % slotCount};
 }
 
-// The name as a message shows it: UTF-8, control characters as `?`.
-std::string Printable(std::string_view cp1251) {
-    std::string text = Cp1251ToUtf8(cp1251);
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-    }
-    return text;
-}
-
-std::string Quoted(std::string_view cp1251) { return "\"" + Printable(cp1251) + "\""; }
-
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).
 void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsigned& day) {
     days += 719468;
@@ -70,38 +53,6 @@ void CivilFromDays(std::int64_t days, std::int64_t& year, unsigned& month, unsig
     day = doy - (153 * mp + 2) / 5 + 1;
     month = mp < 10 ? mp + 3 : mp - 9;
     year = static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
-}
-
-[[noreturn]] void Fail(std::string_view archiveName, const std::string& what) {
-    throw ArchiveError("archive \"" + std::string(archiveName) + "\": " + what);
-}
-
-// Copies `length` bytes of `region` to `sink`; `what` names the reader in messages.
-void StreamRegion(const FileRegion& region, const std::string& what,
-                  const std::function<void(std::string_view)>& sink) {
-    std::error_code error;
-    idb::ScopedFile file = idb::OpenForRead(region.path, error);
-    if (!file) throw ArchiveError("cannot open \"" + PathToUtf8(region.path) + "\": " + error.message());
-    if (!idb::SeekFile(file.Get(), region.offset)) {
-        throw ArchiveError("cannot read \"" + PathToUtf8(region.path) + "\" at offset " +
-                           std::to_string(region.offset) + ": " + LastErrorText());
-    }
-    std::string buffer(static_cast<std::size_t>(std::min<std::uint64_t>(region.length, kChunk)), '\0');
-    std::uint64_t left = region.length;
-    while (left > 0) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kChunk));
-        errno = 0;
-        const std::size_t got = std::fread(buffer.data(), 1, want, file.Get());
-        if (got != want) {
-            const std::uint64_t at = region.offset + (region.length - left) + got;
-            throw ArchiveError("\"" + PathToUtf8(region.path) + "\" ends early at offset " + std::to_string(at) +
-                               " while reading " + what + " (" + std::to_string(region.length) + " bytes from " +
-                               std::to_string(region.offset) + ")" +
-                               (std::ferror(file.Get()) ? ": " + LastErrorText() : std::string()));
-        }
-        sink(std::string_view(buffer.data(), got));
-        left -= got;
-    }
 }
 
 }  // namespace
@@ -159,6 +110,8 @@ std::string FormatTime(std::int32_t time) {
 // Reading
 
 Archive Archive::Open(const std::filesystem::path& path) {
+    // A change that was killed half-way is undone before anyone reads.
+    RollBackInterruptedChange(path);
     Archive archive;
     archive.path_ = path;
     archive.displayName_ = PathToUtf8(path);
@@ -231,6 +184,8 @@ void Archive::Load(std::string_view header, std::uint64_t fileSize,
     }
     // Only a file past 4 GiB could match the sizes with such a count.
     if (tableSize > kMaxOffset) Fail(name, std::to_string(count) + " entries are more than the format can address");
+    tableOffset_ = tableOffset;
+    namesSize_ = namesSize;
     const std::string table = readAt(tableOffset, static_cast<std::uint32_t>(tableSize));
     const std::string pool = readAt(tableOffset + tableSize, namesSize);
 
@@ -265,6 +220,7 @@ void Archive::Load(std::string_view header, std::uint64_t fileSize,
                            std::to_string(std::int64_t{count} - 1) + ")");
         }
         nameOffsets[slot] = nameOffset;
+        entry.nameOffset = nameOffset;
     }
 
     // Hash chains: each slot linked from at most one other, no loops. Then
@@ -332,6 +288,27 @@ void Archive::Load(std::string_view header, std::uint64_t fileSize,
     for (std::uint32_t i = 0; i < count; ++i) indexOfSlot_[entries_[i].slot] = i;
 }
 
+bool Archive::Aligned() const {
+    return std::all_of(entries_.begin(), entries_.end(), [](const Entry& e) { return e.offset % kAlignment == 0; }) &&
+           tableOffset_ % kAlignment == 0;
+}
+
+std::vector<Hole> Archive::Holes() const {
+    const std::uint64_t padding = Aligned() ? kAlignment : 1;
+    std::vector<Hole> holes;
+    std::uint64_t end = kHeaderSize;  // of the data before, padding included
+    const auto gapUpTo = [&](std::uint64_t start) {
+        if (start > end) holes.push_back(Hole{end, start - end});
+    };
+    for (const Entry& entry : entries_) {
+        if (entry.size == 0) continue;
+        gapUpTo(entry.offset);
+        end = std::max(end, bits::AlignUp(std::uint64_t{entry.offset} + entry.size, padding));
+    }
+    gapUpTo(tableOffset_);
+    return holes;
+}
+
 const Entry* Archive::Find(std::string_view name) const {
     if (entries_.empty()) return nullptr;
     const auto count = static_cast<std::uint32_t>(entries_.size());
@@ -371,7 +348,7 @@ void Archive::Stream(const Entry& entry, const std::function<void(std::string_vi
         for (std::size_t at = 0; at < data.size(); at += kChunk) sink(data.substr(at, kChunk));
         return;
     }
-    StreamRegion(Region(entry), "the " + EntryLabel(entry) + " of archive \"" + displayName_ + "\"", sink);
+    bits::StreamRegion(Region(entry), "the " + EntryLabel(entry) + " of archive \"" + displayName_ + "\"", sink);
 }
 
 std::string Archive::Read(const Entry& entry) const {
@@ -401,148 +378,6 @@ std::vector<Member> Archive::Members() const {
         members.push_back(std::move(member));
     }
     return members;
-}
-
-// ---------------------------------------------------------------------------
-// Writing
-
-Layout PlanArchive(std::span<const Member> members, std::string_view archiveName) {
-    if (members.size() > (kMaxOffset - kHeaderSize) / kEntrySize) Fail(archiveName, "too many members");
-    const auto count = static_cast<std::uint32_t>(members.size());
-    Layout layout;
-
-    // Repeated names are written as they come: an archive that has them is
-    // rewritten unchanged. The edits refuse to make new ones.
-    for (const Member& member : members) {
-        if (member.name.size() > 0xFFFF) {
-            Fail(archiveName, "the name " + Quoted(member.name.substr(0, 40)) + "... is longer than 65535 bytes");
-        }
-    }
-
-    std::uint64_t position = kHeaderSize;
-    std::uint64_t namesSize = 0;
-    for (const Member& member : members) {
-        if (position + member.Size() > kMaxOffset) {
-            Fail(archiveName, "the member " + Quoted(member.name) + " would end past 4 GiB, the format's limit");
-        }
-        layout.offsets.push_back(static_cast<std::uint32_t>(position));
-        position = AlignUp(position + member.Size());
-        layout.nameOffsets.push_back(static_cast<std::uint32_t>(namesSize));
-        namesSize += member.name.size();
-    }
-    layout.fileSize = position + std::uint64_t{count} * kEntrySize + namesSize;
-    if (layout.fileSize > kMaxOffset) Fail(archiveName, "the archive would pass 4 GiB, the format's limit");
-    layout.tableOffset = static_cast<std::uint32_t>(position);
-    layout.namesSize = static_cast<std::uint32_t>(namesSize);
-
-    // Coalesced chains: an entry whose home is taken goes to the highest
-    // free slot, linked from the end of the chain through its home. `ahead`
-    // points further along a chain, so the end is found without walking it
-    // all again each time.
-    layout.nextOfSlot.assign(count, -1);
-    std::vector<bool> used(count, false);
-    std::vector<std::uint32_t> ahead(count);
-    std::uint32_t highestFree = count;
-    for (const Member& member : members) {
-        const std::uint32_t home = HomeSlot(member.name, count);
-        std::uint32_t slot = home;
-        if (used[home]) {
-            std::uint32_t end = home;
-            while (ahead[end] != end) end = ahead[end];
-            for (std::uint32_t s = home; s != end;) {
-                const std::uint32_t further = ahead[s];
-                ahead[s] = end;
-                s = further;
-            }
-            while (used[highestFree - 1]) --highestFree;
-            slot = highestFree - 1;
-            layout.nextOfSlot[end] = static_cast<std::int32_t>(slot);
-            ahead[end] = slot;
-        }
-        used[slot] = true;
-        ahead[slot] = slot;
-        layout.slots.push_back(slot);
-    }
-    return layout;
-}
-
-void WriteArchive(const std::filesystem::path& target, std::span<const Member> members) {
-    const std::string archiveName = PathToUtf8(target);
-    const Layout layout = PlanArchive(members, archiveName);
-    const auto count = static_cast<std::uint32_t>(members.size());
-
-    TempOutput output(target);
-    std::string header;
-    PutLe32(header, kMagic);
-    PutLe32(header, count);
-    PutLe32(header, layout.tableOffset);
-    PutLe32(header, layout.namesSize);
-    output.Write(header);
-
-    static const std::string kZeros(kAlignment, '\0');
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const Member& member = members[i];
-        if (const auto* region = std::get_if<FileRegion>(&member.data)) {
-            StreamRegion(*region, "the member " + Quoted(member.name), [&output](std::string_view piece) {
-                output.Write(piece);
-            });
-        } else {
-            output.Write(std::get<std::string>(member.data));
-        }
-        const std::uint64_t end = std::uint64_t{layout.offsets[i]} + member.Size();
-        output.Write(std::string_view(kZeros).substr(0, static_cast<std::size_t>(AlignUp(end) - end)));
-    }
-
-    std::string table(std::size_t{count} * kEntrySize, '\0');
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::string entry;
-        const std::uint32_t slot = layout.slots[i];
-        PutLe32(entry, static_cast<std::uint32_t>(layout.nextOfSlot[slot]));
-        PutLe32(entry, static_cast<std::uint32_t>(members[i].Size()));
-        PutLe32(entry, layout.offsets[i]);
-        PutLe32(entry, static_cast<std::uint32_t>(members[i].time));
-        entry += static_cast<char>(members[i].name.size() & 0xFF);
-        entry += static_cast<char>(members[i].name.size() >> 8);
-        PutLe32(entry, layout.nameOffsets[i]);
-        table.replace(std::size_t{slot} * kEntrySize, kEntrySize, entry);
-    }
-    output.Write(table);
-    for (const Member& member : members) output.Write(member.name);
-    output.Commit();
-}
-
-// ---------------------------------------------------------------------------
-// Edits
-
-namespace {
-
-std::vector<Member>::iterator FindMember(std::vector<Member>& members, std::string_view name) {
-    return std::find_if(members.begin(), members.end(),
-                        [name](const Member& member) { return SameName(member.name, name); });
-}
-
-}  // namespace
-
-void AddMember(std::vector<Member>& members, Member member, std::string_view archiveName) {
-    if (member.name.empty()) Fail(archiveName, "a member needs a name");
-    if (FindMember(members, member.name) != members.end()) {
-        Fail(archiveName, "already has a member " + Quoted(member.name) + " (replace it instead)");
-    }
-    member.time = CurrentTime();
-    members.push_back(std::move(member));
-}
-
-void ReplaceMember(std::vector<Member>& members, Member member, std::string_view archiveName) {
-    const auto it = FindMember(members, member.name);
-    if (it == members.end()) Fail(archiveName, "has no member " + Quoted(member.name) + " to replace");
-    it->data = std::move(member.data);
-    it->time = CurrentTime();
-}
-
-void RemoveMember(std::vector<Member>& members, std::string_view name, std::string_view archiveName) {
-    const auto it = FindMember(members, name);
-    if (it == members.end()) Fail(archiveName, "has no member " + Quoted(name) + " to remove");
-    members.erase(it);
 }
 
 bool IsArchiveFile(const std::filesystem::path& path) {

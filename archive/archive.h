@@ -2,16 +2,13 @@
 // 16-byte header, the members' data, a table of 22-byte entries that is at
 // the same time a hash table of the names, and a pool of the names.
 //
-// Layout rules the writer follows (an archive rewritten with nothing changed
-// comes out byte for byte the same):
-// - data starts at offset 16; every member starts on a 16-byte boundary, the
-//   gaps (after the last member too) are 00; the entry table starts on the
-//   next boundary after the data, the name pool ends the file;
-// - entries are placed in data order: home slot = sum of the name's bytes,
-//   unsigned, after lower-casing ASCII letters only, modulo the entry count;
-//   on a collision the entry takes the highest free slot and is linked from
-//   the end of the chain that starts at its home slot;
-// - the name pool is in data order; an empty archive's table is at 16.
+// This header holds the reader. Two writers live beside it:
+// - archive/fresh_layout.h lays out a new archive by the fixed recipe
+//   (`res create`, `res compact`);
+// - archive/in_place.h changes an existing archive and keeps everything
+//   that did not change where it was (pack, `res add/replace/remove`).
+// An archive's slots, pool order, data order, holes and padding are its
+// history, not a rule: only the in-place writer keeps them.
 // The reader finds a member whichever way a name with bytes >= 0x80 was
 // hashed: bytes summed signed or unsigned, lower-cased as ASCII or as
 // Windows-1251 letters.
@@ -49,6 +46,15 @@ struct Entry {
     std::uint32_t size = 0;
     std::int32_t time = 0;      // seconds since 1970-01-01 UTC
     std::uint32_t slot = 0;     // place in the entry table
+    std::uint32_t nameOffset = 0;  // place of the name in the name pool
+};
+
+// Bytes of the data area that belong to no member: left where a member was
+// removed or moved away, or where a member shrank. The 00 padding up to the
+// next 16-byte boundary after a member of an aligned archive is not a hole.
+struct Hole {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
 };
 
 // Home slot by the writer's rule; `slotCount` > 0.
@@ -112,6 +118,18 @@ public:
     // The members as they stand, in data order, ready to be written again.
     std::vector<Member> Members() const;
 
+    // The file opened (empty for an archive in memory).
+    const std::filesystem::path& Path() const { return path_; }
+    std::uint32_t TableOffset() const { return tableOffset_; }
+    std::uint32_t NamesSize() const { return namesSize_; }
+    std::uint64_t FileSize() const { return std::uint64_t{tableOffset_} + entries_.size() * kEntrySize + namesSize_; }
+    // The `next` link of every slot (-1: end of the chain).
+    std::span<const std::int32_t> NextOfSlot() const { return next_; }
+    // Whether every member and the table start on a 16-byte boundary, as in
+    // the game's archives (an empty archive counts as aligned).
+    bool Aligned() const;
+    std::vector<Hole> Holes() const;
+
 private:
     Archive() = default;
     void Load(std::string_view header, std::uint64_t fileSize,
@@ -124,36 +142,9 @@ private:
     std::vector<Entry> entries_;      // data order
     std::vector<std::uint32_t> indexOfSlot_;
     std::vector<std::int32_t> next_;  // by slot
+    std::uint32_t tableOffset_ = kHeaderSize;
+    std::uint32_t namesSize_ = 0;
 };
-
-// Where the writer puts everything; entries in the members' order.
-struct Layout {
-    std::vector<std::uint32_t> offsets;
-    std::vector<std::uint32_t> slots;
-    std::vector<std::int32_t> nextOfSlot;     // by slot
-    std::vector<std::uint32_t> nameOffsets;
-    std::uint32_t tableOffset = kHeaderSize;
-    std::uint32_t namesSize = 0;
-    std::uint64_t fileSize = kHeaderSize;
-};
-
-// Plans an archive; throws ArchiveError for a name over 65535 bytes or a
-// total past 4 GiB. `archiveName` is for messages.
-Layout PlanArchive(std::span<const Member> members, std::string_view archiveName);
-
-// Writes an archive of `members` in their order to a temporary file beside
-// `target` and renames it over `target` only when everything was written.
-void WriteArchive(const std::filesystem::path& target, std::span<const Member> members);
-
-// Edits of a member list, as the commands make them. Each throws
-// ArchiveError naming the member when the edit does not apply.
-// Adds at the end with the current time; the name must be new in any case
-// spelling (the lookup could not tell the two apart).
-void AddMember(std::vector<Member>& members, Member member, std::string_view archiveName);
-// Replaces the data of the member of that name in place, with the current
-// time; the stored name keeps its spelling.
-void ReplaceMember(std::vector<Member>& members, Member member, std::string_view archiveName);
-void RemoveMember(std::vector<Member>& members, std::string_view name, std::string_view archiveName);
 
 // Whether the file starts with the archive signature.
 bool IsArchiveFile(const std::filesystem::path& path);

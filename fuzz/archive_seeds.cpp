@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/fresh_layout.h"
 #include "archive/cp1251.h"
 
 using resarc::Member;

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "archive/archive.h"
+#include "archive/in_place.h"
 #include "archive/cp1251.h"
 #include "archive/file_util.h"
 #include "export/file_io.h"
@@ -254,7 +255,7 @@ ArchiveFolderSummary PackArchive(const fs::path& dir, const fs::path& target) {
     }
     try {
         const resarc::Archive archive = resarc::Archive::Open(sourcePath);
-        std::vector<resarc::Member> members = archive.Members();
+        std::vector<resarc::Edit> edits;
         TemporaryFiles temporaries(target);
         for (const ManifestMember& listed : manifest.members) {
             const resarc::Entry* entry = archive.FindUtf8(listed.name);
@@ -275,17 +276,18 @@ ArchiveFolderSummary PackArchive(const fs::path& dir, const fs::path& target) {
                 sink.Close();
             }
             if (SameContent(content, archive, *entry)) continue;
-            const std::size_t index = static_cast<std::size_t>(entry - archive.Entries().data());
             std::uintmax_t size = fs::file_size(content, error);
             if (error) Fail(content, "cannot read: " + error.message());
-            members[index].data = resarc::FileRegion{content, 0, size};
-            members[index].time = resarc::CurrentTime();
+            edits.push_back(resarc::Edit{resarc::EditKind::kReplace,
+                                         resarc::Member{entry->name, 0, resarc::FileRegion{content, 0, size}}});
             summary.replaced.push_back(Utf8Name(*entry));
             if (listed.kind == kFileKind) ++summary.files;
             else ++summary.databases;
         }
-        summary.kept = members.size() - summary.replaced.size();
-        resarc::WriteArchive(target, members);
+        summary.kept = archive.Entries().size() - summary.replaced.size();
+        // Only what changed is written; with nothing changed, an archive
+        // packed over itself is not touched.
+        resarc::UpdateArchive(sourcePath, target, std::move(edits));
     } catch (const resarc::ArchiveError& archiveError) {
         throw Error(Place{}, archiveError.what());
     }

@@ -55,9 +55,10 @@ bool IsArchiveFolder(const std::filesystem::path& dir);
 
 // Writes `target` as a copy of the archive recorded in `dir` with every
 // member whose tables or file in `dir` differ from the archive's bytes
-// replaced (and given the current time); unchanged members keep their bytes
-// and times. `target` may be the recorded archive itself: it is written to
-// a temporary file and renamed over it only on success.
+// replaced (and given the current time); everything else keeps its bytes,
+// times and place (archive/in_place.h). `target` may be the recorded
+// archive itself: it is then changed in place, and not written at all when
+// nothing changed.
 ArchiveFolderSummary PackArchive(const std::filesystem::path& dir, const std::filesystem::path& target);
 
 }  // namespace gamedb

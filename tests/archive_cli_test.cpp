@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 #include <filesystem>
 #include <string>
@@ -244,4 +245,53 @@ TEST(ArchiveCli, Idb2txtConvertsTheItemsDatabaseOfAnArchive) {
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_TRUE(Contains(r.err, "idb2txt: \"cut.res:Cut.idb\": ")) << r.err;
     EXPECT_TRUE(Contains(r.err, "unexpected end of data at offset")) << r.err;
+}
+
+// Nothing changed, nothing written: replace with the same bytes, pack of an
+// unedited folder and of an unedited database leave the archive's bytes and
+// modification time. A change says what it did; holes are listed and
+// `res compact` drops them.
+TEST(ArchiveCli, ChangesInPlaceAndCompact) {
+    TempDir dir;
+    WriteFile(dir / "a.txt", std::string(20, 'a'));
+    WriteFile(dir / "b.txt", "bb");
+    WriteFile(dir / "Items.idb", Items(5));
+    ASSERT_EQ(Gamedb(dir, "res create game.res b.txt a.txt Items.idb").exitCode, 0);
+    ASSERT_EQ(Gamedb(dir, "unpack game.res mod").exitCode, 0);
+    ASSERT_EQ(Gamedb(dir, "unpack game.res:Items.idb single").exitCode, 0);
+    const std::string original = ReadFile(dir / "game.res");
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(30);
+    fs::last_write_time(dir / "game.res", old);
+
+    for (const char* command : {"res replace game.res a.txt", "pack mod game.res", "pack single game.res:items.idb"}) {
+        const Result r = Gamedb(dir, command);
+        ASSERT_EQ(r.exitCode, 0) << command << ": " << r.err;
+        EXPECT_TRUE(Contains(r.err, "nothing changed")) << command << ": " << r.err;
+        EXPECT_EQ(ReadFile(dir / "game.res"), original) << command;
+        EXPECT_EQ(fs::last_write_time(dir / "game.res"), old) << command;
+    }
+
+    WriteFile(dir / "b.txt", std::string(100, 'b'));
+    Result r = Gamedb(dir, "res replace game.res b.txt");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "written after the last member: \"b.txt\"")) << r.err;
+    r = Gamedb(dir, "res list game.res");
+    EXPECT_TRUE(Contains(r.err, "3 members in \"game.res\"; 1 hole holds 16 bytes (res compact drops them)")) << r.err;
+
+    WriteFile(dir / "c.txt", "c");
+    r = Gamedb(dir, "res add game.res c.txt");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "the table was rebuilt")) << r.err;
+
+    r = Gamedb(dir, "res compact game.res");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err, "4 members in name order")) << r.err;
+    r = Gamedb(dir, "res list game.res");
+    EXPECT_TRUE(Contains(r.err, "; no holes")) << r.err;
+    const resarc::Archive compact = resarc::Archive::Open(dir / "game.res");
+    std::vector<std::string> names;
+    for (const resarc::Entry& entry : compact.Entries()) names.push_back(entry.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "Items.idb"}));
+    EXPECT_EQ(compact.Read(*compact.Find("b.txt")), std::string(100, 'b'));
+    EXPECT_EQ(compact.Read(*compact.Find("Items.idb")), Items(5));
 }

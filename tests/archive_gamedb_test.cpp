@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/fresh_layout.h"
 #include "archive/cp1251.h"
 #include "archive/file_util.h"
 #include "gamedb/archive_folder.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/fresh_layout.h"
 #include "archive/cp1251.h"
 #include "tests/support/archive_builder.h"
 #include "tests/support/idb_builder.h"

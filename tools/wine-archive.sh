@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The archive commands of gamedb.exe and idb2txt.exe under wine64, against
-# the Linux build: listing, extracting, changing an archive in place (the
-# rename over the old archive), unpack and pack of a whole archive, output
-# safety (names equal but for case, NUL, a link in the output folder),
+# the Linux build: listing, extracting, changing an archive (through a
+# rename, and in place under the undo journal when large), unpack and pack
+# of a whole archive, output safety (names equal but for case, NUL, a link in
+# the output folder),
 # ARCHIVE:MEMBER behind a drive letter, idb2txt on an archive; Cyrillic
 # member and file names throughout.
 #
@@ -55,6 +56,23 @@ cmp -s "changed/Данные/Items.idb" Items.idb || fail "the added member has 
 [[ ! -e changed/Items.idb ]] || fail "the removed member is still there"
 [[ $(ls | grep -c '\.tmp$' || true) -eq 0 ]] || fail "a temporary file was left behind"
 echo "wine-archive: replace, remove and add change the archive in place"
+
+# An archive past 16 MiB is changed in place under its undo journal: the
+# first member keeps its bytes, the grown member goes after it, a removal
+# cuts the file; no journal is left.
+head -c 17000000 /dev/urandom >big.bin
+printf 'small' >small.txt
+"$native/gamedb" --quiet res create big.res big.bin small.txt
+cp big.res big-before.res
+printf 'a small member that grew' >small.txt
+win gamedb.exe --quiet res replace big.res small.txt || fail "res replace in a large archive exited with $?"
+cmp -s -i 16 -n 17000000 big.res big-before.res || fail "replacing in a large archive moved the other member"
+win gamedb.exe --quiet res remove big.res small.txt || fail "res remove in a large archive exited with $?"
+[[ $(stat -c %s big.res) -lt $(stat -c %s big-before.res) ]] || fail "the removal did not cut the large archive"
+[[ ! -e big.res~undo ]] || fail "the undo journal was left behind"
+"$native/gamedb" --quiet res extract big.res -o big-out && cmp -s big-out/big.bin big.bin || fail "the large member changed"
+rm -f big.bin big.res big-before.res && rm -rf big-out
+echo "wine-archive: a large archive changed in place"
 
 # A whole archive unpacked and packed back, byte for byte.
 cp "Архив.res" "Копия.res"

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/fresh_layout.h"
+#include "archive/in_place.h"
 #include "archive/cp1251.h"
 #include "archive/file_util.h"
 #include "cli/gamedb/commands.h"
@@ -51,6 +53,28 @@ std::string NameForFile(const std::string& utf8Path) {
     return MemberName(utf8);
 }
 
+// "no holes" or "3 holes hold 10412 bytes (res compact drops them)".
+std::string HoleSummary(const resarc::Archive& archive) {
+    const std::vector<resarc::Hole> holes = archive.Holes();
+    if (holes.empty()) return "no holes";
+    std::uint64_t bytes = 0;
+    for (const resarc::Hole& hole : holes) bytes += hole.length;
+    return std::to_string(holes.size()) + (holes.size() == 1 ? " hole holds " : " holes hold ") +
+           std::to_string(bytes) + " bytes (res compact drops them)";
+}
+
+// What an in-place change did, for the summary line.
+std::string ChangeSummary(const resarc::UpdateResult& result) {
+    if (!result.written) return "nothing changed (the same bytes); the archive was not written";
+    std::string text;
+    for (const std::string& name : result.moved) {
+        text += (text.empty() ? "" : ", ") + Quoted(resarc::Cp1251ToUtf8(name));
+    }
+    if (!text.empty()) text = "; written after the last member: " + text;
+    if (result.tableRebuilt) text += "; the table was rebuilt (the number of members changed)";
+    return "other members kept in place" + text;
+}
+
 int List(const Invocation& invocation) {
     const resarc::Archive archive = resarc::Archive::Open(PathFromUtf8(invocation.operands[1]));
     std::string text;
@@ -66,9 +90,9 @@ int List(const Invocation& invocation) {
     }
     std::fwrite(text.data(), 1, text.size(), stdout);
     if (StdoutFailed("the list")) return kExitFailure;
-    if (!invocation.quiet) {
-        Report(std::to_string(archive.Entries().size()) + " members in " + Quoted(archive.DisplayName()));
-    }
+    if (!invocation.quiet)
+        Report(std::to_string(archive.Entries().size()) + " members in " + Quoted(archive.DisplayName()) + "; " +
+               HoleSummary(archive));
     return kExitOk;
 }
 
@@ -97,41 +121,61 @@ int Extract(const Invocation& invocation) {
     return kExitOk;
 }
 
-// add, replace, create and remove: the archive is rewritten through a
-// temporary file, so a failure leaves it as it was.
+// create writes a new archive; add, replace and remove change the archive
+// in place (archive/in_place.h), so a failure leaves it as it was.
 int Change(const Invocation& invocation) {
     const std::string& verb = invocation.operands[0];
     const fs::path archivePath = PathFromUtf8(invocation.operands[1]);
     const std::string& label = invocation.operands[1];
     PrepareTarget(archivePath);
-    std::vector<resarc::Member> members;
     if (verb == "create") {
         if (!invocation.as.empty()) throw UsageError("--as goes with res add and res replace");
+        std::vector<resarc::Member> members;
         for (std::size_t i = 2; i < invocation.operands.size(); ++i) {
             const std::string& file = invocation.operands[i];
             resarc::AddMember(members, resarc::MemberFromFile(PathFromUtf8(file), NameForFile(file)), label);
         }
-    } else {
-        members = resarc::Archive::Open(archivePath).Members();
-        const std::string& operand = invocation.operands[2];
-        if (verb == "remove") {
-            if (!invocation.as.empty()) throw UsageError("--as goes with res add and res replace");
-            resarc::RemoveMember(members, MemberName(operand), label);
-        } else {
-            if (invocation.operands.size() != 3) throw UsageError("res " + verb + " takes one FILE");
-            const std::string name = invocation.as.empty() ? NameForFile(operand) : MemberName(invocation.as);
-            resarc::Member member = resarc::MemberFromFile(PathFromUtf8(operand), name);
-            if (idb::SameFile(PathFromUtf8(operand), archivePath)) {
-                throw UsageError("refusing to put the archive " + Quoted(label) + " into itself");
-            }
-            if (verb == "add") resarc::AddMember(members, std::move(member), label);
-            else resarc::ReplaceMember(members, std::move(member), label);
-        }
+        resarc::WriteArchive(archivePath, members);
+        if (!invocation.quiet) Report("created " + Quoted(label) + ": " + std::to_string(members.size()) + " members now");
+        return kExitOk;
     }
+    const std::string& operand = invocation.operands[2];
+    resarc::Edit edit;
+    if (verb == "remove") {
+        if (!invocation.as.empty()) throw UsageError("--as goes with res add and res replace");
+        edit = resarc::Edit{resarc::EditKind::kRemove, resarc::Member{MemberName(operand), 0, std::string()}};
+    } else {
+        const std::string name = invocation.as.empty() ? NameForFile(operand) : MemberName(invocation.as);
+        if (idb::SameFile(PathFromUtf8(operand), archivePath)) {
+            throw UsageError("refusing to put the archive " + Quoted(label) + " into itself");
+        }
+        edit = resarc::Edit{verb == "add" ? resarc::EditKind::kAdd : resarc::EditKind::kReplace,
+                            resarc::MemberFromFile(PathFromUtf8(operand), name)};
+    }
+    std::vector<resarc::Edit> edits;
+    edits.push_back(std::move(edit));
+    const resarc::UpdateResult result = resarc::UpdateArchive(archivePath, archivePath, std::move(edits));
+    if (!invocation.quiet) {
+        const std::size_t count = resarc::Archive::Open(archivePath).Entries().size();
+        Report((verb == "remove" ? "removed from " : verb == "add" ? "added to " : "replaced in ") + Quoted(label) +
+               ": " + std::to_string(count) + " members now; " + ChangeSummary(result));
+    }
+    return kExitOk;
+}
+
+// A fresh archive by the recipe: holes dropped, members in name order.
+int Compact(const Invocation& invocation) {
+    const fs::path archivePath = PathFromUtf8(invocation.operands[1]);
+    const resarc::Archive archive = resarc::Archive::Open(archivePath);
+    std::vector<resarc::Member> members = archive.Members();
+    resarc::SortByName(members);
+    const std::string holes = HoleSummary(archive);
+    const std::uint64_t before = archive.FileSize();
     resarc::WriteArchive(archivePath, members);
     if (!invocation.quiet) {
-        Report((verb == "create" ? "created " : verb == "remove" ? "removed from " : verb == "add" ? "added to " : "replaced in ") +
-               Quoted(label) + ": " + std::to_string(members.size()) + " members now");
+        Report("compacted " + Quoted(invocation.operands[1]) + ": " + std::to_string(members.size()) +
+               " members in name order, " + std::to_string(before) + " -> " +
+               std::to_string(fs::file_size(archivePath)) + " bytes (before: " + holes + ")");
     }
     return kExitOk;
 }
@@ -148,6 +192,7 @@ std::string ResUsage() {
            "                                      replace the member of that name by FILE\n"
            "  res remove ARCHIVE MEMBER           remove a member\n"
            "  res create ARCHIVE FILE...          write a new archive of the FILEs\n"
+           "  res compact ARCHIVE                 rewrite it fresh: holes dropped, members in name order\n"
            "unpack and pack take an archive too: unpack ARCHIVE OUTDIR, pack DIR ARCHIVE;\n"
            "unpack, pack, check and diff take ARCHIVE:MEMBER wherever they take a database.\n";
 }
@@ -159,7 +204,8 @@ int RunRes(const Invocation& invocation) {
     if (verb == "extract" && count >= 2) return Extract(invocation);
     if ((verb == "add" || verb == "replace" || verb == "remove") && count == 3) return Change(invocation);
     if (verb == "create" && count >= 2) return Change(invocation);
-    throw UsageError("usage: gamedb res list|extract|add|replace|remove|create ARCHIVE ... (see gamedb --help)");
+    if (verb == "compact" && count == 2) return Compact(invocation);
+    throw UsageError("usage: gamedb res list|extract|add|replace|remove|create|compact ARCHIVE ... (see gamedb --help)");
 }
 
 int RunUnpackArchive(const Invocation& invocation) {
@@ -175,7 +221,6 @@ int RunUnpackArchive(const Invocation& invocation) {
 
 int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument& member) {
     const fs::path archivePath = PathFromUtf8(member.archive);
-    std::vector<resarc::Member> members = resarc::Archive::Open(archivePath).Members();
     // The database is packed beside the archive first; a bad table stops
     // the run before the archive is touched.
     const fs::path packed = idb::TemporaryBeside(archivePath);
@@ -187,12 +232,13 @@ int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument
         }
     } cleanup{packed};
     const PackSummary summary = PackWithReport(invocation, PathFromUtf8(invocation.operands[0]), packed);
-    resarc::ReplaceMember(members, resarc::MemberFromFile(packed, MemberName(member.member)), member.archive);
-    resarc::WriteArchive(archivePath, members);
+    std::vector<resarc::Edit> edits;
+    edits.push_back(resarc::Edit{resarc::EditKind::kReplace, resarc::MemberFromFile(packed, MemberName(member.member))});
+    const resarc::UpdateResult result = resarc::UpdateArchive(archivePath, archivePath, std::move(edits));
     RecordPackedSource(PathFromUtf8(invocation.operands[0]), invocation.operands[1]);
     if (!invocation.quiet) {
         Report("packed " + Quoted(invocation.operands[0]) + " into " + Quoted(invocation.operands[1]) + " (" +
-               std::to_string(summary.bytes) + " bytes)");
+               std::to_string(summary.bytes) + " bytes); " + ChangeSummary(result));
     }
     return kExitOk;
 }
