@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: unit tests, the same under
 # AddressSanitizer + UndefinedBehaviorSanitizer, a short fuzz run over the
-# whole conversion, the Windows cross builds and the window program driven
-# end to end under Wine.
+# whole conversion, the Windows cross builds and the release package, whose
+# programs are driven end to end under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -68,16 +68,50 @@ rm -f build/mingw-i686/VevAzoverud-*-win32.zip
 cmake --build --preset mingw-i686 --target package
 tools/check-package.sh build/mingw-i686/VevAzoverud-*-win32.zip
 
-step "end-to-end tests of the window program under Wine (x86_64 twin)"
-timeout 600 tools/wine-e2e.sh build/mingw-x86_64
+# The Wine suites drive what we ship: the i686 programs unzipped from the
+# release package into a fresh folder, in a 32-bit prefix, with the test
+# programs (UI driver, dialog host) from the i686 build folder. Where this
+# machine cannot execute 32-bit code each suite says so in its line and the
+# x86_64 twin takes its place; where it can, the twin is not run again (the
+# same sources, not shipped, and twice the Wine time).
+step "can this machine execute 32-bit programs?"
+run32=
+tools/probe-32bit.sh && run32=1
+package_dir=$PWD/build/wine-i686
+rm -rf "$package_dir" && mkdir -p "$package_dir"
+(cd "$package_dir" && cmake -E tar xf "$OLDPWD"/build/mingw-i686/VevAzoverud-*-win32.zip)
+i686=(--helpers build/mingw-i686 --work "$package_dir" --label "i686 package" "$package_dir"/VevAzoverud-*-win32)
+wine_lines=()
 
-step "end-to-end tests of the dialog object's system dialogs under Wine (x86_64 twin)"
-timeout 300 tools/wine-e2e-dialogs.sh build/mingw-x86_64
+# wine_suite LIMIT SCRIPT: the suite over the i686 package, or over the twin
+# when the package cannot run here (status 3: the suite's line says why).
+wine_suite() {
+  local limit=$1 script=$2 status=0 log
+  log=$(mktemp)
+  timeout "$limit" "$script" "${i686[@]}" | tee "$log" || status=$?
+  if [[ $status -eq 3 && -z $run32 ]]; then
+    wine_lines+=("$(tail -n1 "$log")")
+    status=0
+    timeout "$limit" "$script" --label "x86_64 twin" build/mingw-x86_64 | tee "$log" || status=$?
+  fi
+  wine_lines+=("$(tail -n1 "$log")")
+  rm -f "$log"
+  [[ $status -eq 0 ]] || exit "$status"
+}
 
-step "gamedb.exe under Wine: unpack and pack of every kind (x86_64 twin)"
-timeout 300 tools/wine-gamedb.sh build/mingw-x86_64
+step "end-to-end tests of the window program under Wine"
+wine_suite 600 tools/wine-e2e.sh
 
-step "gamedb.exe and idb2txt.exe on archives under Wine (x86_64 twin)"
-timeout 300 tools/wine-archive.sh build/mingw-x86_64
+step "end-to-end tests of the dialog object's system dialogs under Wine"
+wine_suite 300 tools/wine-e2e-dialogs.sh
+
+step "gamedb.exe under Wine: unpack and pack of every kind"
+wine_suite 300 tools/wine-gamedb.sh
+
+step "gamedb.exe and idb2txt.exe on archives under Wine"
+wine_suite 300 tools/wine-archive.sh
+
+step "Wine runs"
+printf '%s\n' "${wine_lines[@]}"
 
 step "all tests passed"

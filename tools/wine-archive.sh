@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
-# The archive commands of gamedb.exe and idb2txt.exe under wine64, against
+# The archive commands of gamedb.exe and idb2txt.exe under Wine, against
 # the Linux build: listing, extracting, changing an archive in place (the
 # rename over the old archive), unpack and pack of a whole archive,
 # ARCHIVE:MEMBER behind a drive letter, idb2txt on an archive; Cyrillic
 # member and file names throughout.
 #
-#   tools/wine-archive.sh BUILD_DIR      (an x86_64 MinGW build, e.g. build/mingw-x86_64)
+#   tools/wine-archive.sh [OPTIONS] BUILD_DIR   (a MinGW build or the unzipped package;
+#                                               options: tools/wine-env.sh)
 #
 # Needs build/default (the Linux gamedb, idb2txt and make_gamedb). No display needed.
 set -euo pipefail
 
+suite="wine archive"
 source "$(dirname "$0")/wine-env.sh"
 native=$root/build/default
-work=$build/wine-archive
+work=$work_root/wine-archive
 
 fail() {
   echo "wine-archive: FAILED: $*" >&2
