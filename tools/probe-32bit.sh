@@ -30,5 +30,8 @@ if [[ $status -eq 42 ]]; then
   say "this machine executes 32-bit programs"
   exit 0
 fi
-say "this machine cannot execute 32-bit programs (a 32-bit test program ended with status $status${dir:+: $(head -c 200 "$dir/err")})"
+# The shell's message ends with the system's reason, e.g. "Exec format error"
+# from a kernel without IA32 emulation.
+reason=$(tail -n1 "$dir/err" | sed 's/.*: //' | head -c 200)
+say "this machine cannot execute 32-bit programs (a 32-bit test program ended with status $status${reason:+: $reason})"
 exit 1

@@ -72,15 +72,27 @@ tools/check-package.sh build/mingw-i686/VevAzoverud-*-win32.zip
 # release package into a fresh folder, in a 32-bit prefix, with the test
 # programs (UI driver, dialog host) from the i686 build folder. Where this
 # machine cannot execute 32-bit code each suite says so in its line and the
-# x86_64 twin takes its place; where it can, the twin is not run again (the
-# same sources, not shipped, and twice the Wine time).
+# x86_64 twin takes its place, unzipped from its own package the same way;
+# where it can, the twin is not run again (the same sources, not shipped,
+# and twice the Wine time).
 step "can this machine execute 32-bit programs?"
 run32=
 tools/probe-32bit.sh && run32=1
-package_dir=$PWD/build/wine-i686
-rm -rf "$package_dir" && mkdir -p "$package_dir"
-(cd "$package_dir" && cmake -E tar xf "$OLDPWD"/build/mingw-i686/VevAzoverud-*-win32.zip)
-i686=(--helpers build/mingw-i686 --work "$package_dir" --label "i686 package" "$package_dir"/VevAzoverud-*-win32)
+
+# unzipped PRESET: unzips the preset's package into a fresh build/wine-PRESET
+# and prints the programs' folder.
+unzipped() {
+  local dir=$PWD/build/wine-$1
+  rm -rf "$dir" && mkdir -p "$dir"
+  (cd "$dir" && cmake -E tar xf "$OLDPWD"/build/"$1"/VevAzoverud-*.zip)
+  echo "$dir"/VevAzoverud-*
+}
+i686=(--helpers build/mingw-i686 --work build/wine-mingw-i686 --label "i686 package" "$(unzipped mingw-i686)")
+if [[ -z $run32 ]]; then
+  rm -f build/mingw-x86_64/VevAzoverud-*.zip
+  cmake --build --preset mingw-x86_64 --target package >/dev/null
+  x86_64=(--helpers build/mingw-x86_64 --work build/wine-mingw-x86_64 --label "x86_64 twin" "$(unzipped mingw-x86_64)")
+fi
 wine_lines=()
 
 # wine_suite LIMIT SCRIPT: the suite over the i686 package, or over the twin
@@ -92,7 +104,7 @@ wine_suite() {
   if [[ $status -eq 3 && -z $run32 ]]; then
     wine_lines+=("$(tail -n1 "$log")")
     status=0
-    timeout "$limit" "$script" --label "x86_64 twin" build/mingw-x86_64 | tee "$log" || status=$?
+    timeout "$limit" "$script" "${x86_64[@]}" | tee "$log" || status=$?
   fi
   wine_lines+=("$(tail -n1 "$log")")
   rm -f "$log"

@@ -54,7 +54,7 @@ pe_machine() {
 }
 machine=
 for exe in "$build"/*.exe; do
-  [[ -f $exe ]] && machine=$(pe_machine "$exe") && break
+  if [[ -f $exe ]]; then machine=$(pe_machine "$exe"); break; fi
 done
 label=${label:-${machine:-unknown} build}
 
