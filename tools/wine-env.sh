@@ -118,14 +118,15 @@ trap 'exit 130' INT TERM
 for exe in "$helpers"/tests/e2e/*.exe; do
   [[ -f $exe && -n $machine ]] || continue
   [[ $(pe_machine "$exe") == "$machine" ]] ||
-    { echo "$0: $exe is not a $machine program like those in $build" >&2; exit 2; }
+    { echo "$0: $exe is not built for $machine like the programs in $build" >&2; exit 2; }
 done
 
 wine_env_up() {
   local began_up
   began_up=$(date +%s)
   wine_env_folders
-  echo "--- setting up Xvfb and a fresh Wine prefix"
+  echo "--- setting up Xvfb and a fresh $machine Wine prefix for the programs in $build"
+  [[ $helpers == "$build" ]] || echo "    the test programs (UI driver, dialog host) are not shipped: they come from $helpers"
   # -displayfd: Xvfb picks a free display itself, so parallel runs cannot collide.
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
   xvfb_pid=$!
