@@ -102,13 +102,26 @@ wine_suite() {
   log=$(mktemp)
   timeout "$limit" "$script" "${i686[@]}" | tee "$log" || status=$?
   if [[ $status -eq 3 && -z $run32 ]]; then
-    wine_lines+=("$(tail -n1 "$log")")
+    wine_line "$script" "$log" "$status"
     status=0
     timeout "$limit" "$script" "${x86_64[@]}" | tee "$log" || status=$?
   fi
-  wine_lines+=("$(tail -n1 "$log")")
+  wine_line "$script" "$log" "$status"
   rm -f "$log"
-  [[ $status -eq 0 ]] || exit "$status"
+  if [[ $status -ne 0 ]]; then
+    step "Wine runs"
+    printf '%s\n' "${wine_lines[@]}"
+    exit "$status"
+  fi
+}
+
+# The suite's own last line; a suite killed before it could write one gets
+# a line that says so.
+wine_line() {
+  local line
+  line=$(tail -n1 "$2")
+  [[ $line == wine\ * ]] || line="$(basename "$1"): FAILED without a summary (exit status $3)"
+  wine_lines+=("$line")
 }
 
 step "end-to-end tests of the window program under Wine"
