@@ -35,3 +35,7 @@ if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf-\?8'; then
   grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' >>/etc/locale.gen
   locale-gen
 fi
+
+# The shipped programs are 32-bit: their Wine runs need wine32, where the
+# machine can execute it.
+"$(dirname "$0")/install-wine32.sh"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: unit tests, the same under
 # AddressSanitizer + UndefinedBehaviorSanitizer, a short fuzz run over the
-# whole conversion, the Windows cross builds and the window program driven
-# end to end under Wine.
+# whole conversion, the Windows cross builds and the release package, whose
+# programs are driven end to end under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -80,16 +80,75 @@ rm -f build/mingw-i686/VevAzoverud-*-win32.zip
 cmake --build --preset mingw-i686 --target package
 tools/check-package.sh build/mingw-i686/VevAzoverud-*-win32.zip
 
-step "end-to-end tests of the window program under Wine (x86_64 twin)"
-timeout 600 tools/wine-e2e.sh build/mingw-x86_64
+# The Wine suites drive what we ship: the i686 programs unzipped from the
+# release package into a fresh folder, in a 32-bit prefix, with the test
+# programs (UI driver, dialog host) from the i686 build folder. Where this
+# machine cannot execute 32-bit code each suite says so in its line and the
+# x86_64 twin takes its place, unzipped from its own package the same way;
+# where it can, the twin is not run again (the same sources, not shipped,
+# and twice the Wine time).
+step "can this machine execute 32-bit programs?"
+run32=
+tools/probe-32bit.sh && run32=1
 
-step "end-to-end tests of the dialog object's system dialogs under Wine (x86_64 twin)"
-timeout 300 tools/wine-e2e-dialogs.sh build/mingw-x86_64
+# unzipped PRESET: unzips the preset's package into a fresh build/wine-PRESET
+# and prints the programs' folder.
+unzipped() {
+  local dir=$PWD/build/wine-$1
+  rm -rf "$dir" && mkdir -p "$dir"
+  (cd "$dir" && cmake -E tar xf "$OLDPWD"/build/"$1"/VevAzoverud-*.zip)
+  echo "$dir"/VevAzoverud-*
+}
+i686=(--helpers build/mingw-i686 --work build/wine-mingw-i686 --label "i686 package" "$(unzipped mingw-i686)")
+if [[ -z $run32 ]]; then
+  rm -f build/mingw-x86_64/VevAzoverud-*.zip
+  cmake --build --preset mingw-x86_64 --target package >/dev/null
+  x86_64=(--helpers build/mingw-x86_64 --work build/wine-mingw-x86_64 --label "x86_64 twin" "$(unzipped mingw-x86_64)")
+fi
+wine_lines=()
 
-step "gamedb.exe under Wine: unpack and pack of every kind (x86_64 twin)"
-timeout 300 tools/wine-gamedb.sh build/mingw-x86_64
+# wine_suite LIMIT SCRIPT: the suite over the i686 package, or over the twin
+# when the package cannot run here (status 3: the suite's line says why).
+wine_suite() {
+  local limit=$1 script=$2 status=0 log
+  log=$(mktemp)
+  timeout "$limit" "$script" "${i686[@]}" | tee "$log" || status=$?
+  if [[ $status -eq 3 && -z $run32 ]]; then
+    wine_line "$script" "$log" "$status"
+    status=0
+    timeout "$limit" "$script" "${x86_64[@]}" | tee "$log" || status=$?
+  fi
+  wine_line "$script" "$log" "$status"
+  rm -f "$log"
+  if [[ $status -ne 0 ]]; then
+    step "Wine runs"
+    printf '%s\n' "${wine_lines[@]}"
+    exit "$status"
+  fi
+}
 
-step "gamedb.exe and idb2txt.exe on archives under Wine (x86_64 twin)"
-timeout 300 tools/wine-archive.sh build/mingw-x86_64
+# The suite's own last line; a suite killed before it could write one gets
+# a line that says so.
+wine_line() {
+  local line
+  line=$(tail -n1 "$2")
+  [[ $line == wine\ * ]] || line="$(basename "$1"): FAILED without a summary (exit status $3)"
+  wine_lines+=("$line")
+}
+
+step "end-to-end tests of the window program under Wine"
+wine_suite 600 tools/wine-e2e.sh
+
+step "end-to-end tests of the dialog object's system dialogs under Wine"
+wine_suite 300 tools/wine-e2e-dialogs.sh
+
+step "gamedb.exe under Wine: unpack and pack of every kind"
+wine_suite 300 tools/wine-gamedb.sh
+
+step "gamedb.exe and idb2txt.exe on archives under Wine"
+wine_suite 300 tools/wine-archive.sh
+
+step "Wine runs"
+printf '%s\n' "${wine_lines[@]}"
 
 step "all tests passed"

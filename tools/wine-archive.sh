@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The archive commands of gamedb.exe and idb2txt.exe under wine64, against
+# The archive commands of gamedb.exe and idb2txt.exe under Wine, against
 # the Linux build: listing, extracting, changing an archive (through a
 # rename, and in place under the undo journal when large), unpack and pack
 # of a whole archive, output safety (names equal but for case, NUL, a link in
@@ -7,14 +7,16 @@
 # ARCHIVE:MEMBER behind a drive letter, idb2txt on an archive; Cyrillic
 # member and file names throughout.
 #
-#   tools/wine-archive.sh BUILD_DIR      (an x86_64 MinGW build, e.g. build/mingw-x86_64)
+#   tools/wine-archive.sh [OPTIONS] BUILD_DIR   (a MinGW build or the unzipped package;
+#                                               options: tools/wine-env.sh)
 #
 # Needs build/default (the Linux gamedb, idb2txt and make_gamedb). No display needed.
 set -euo pipefail
 
+suite="wine archive"
 source "$(dirname "$0")/wine-env.sh"
 native=$root/build/default
-work=$build/wine-archive
+work=$work_root/wine-archive
 
 fail() {
   echo "wine-archive: FAILED: $*" >&2

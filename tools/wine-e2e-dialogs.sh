@@ -3,17 +3,19 @@
 # tests/e2e/dialog_host runs one operation over the real dialogs, the UI
 # driver answers them, and the properties the host prints are checked.
 #
-#   tools/wine-e2e-dialogs.sh BUILD_DIR   (an x86_64 MinGW build, e.g. build/mingw-x86_64)
+#   tools/wine-e2e-dialogs.sh [OPTIONS] BUILD_DIR   (a MinGW build; options: tools/wine-env.sh)
 #
-# The shut-down and restart dialogs are never shown here: confirming one
-# would act on the machine. Leaves BUILD_DIR/e2e-dialogs (prefix, driver
-# scripts, logs, the host's reports). Stops at the first failure.
+# The host is a test program: it comes from the helpers' build folder. The
+# shut-down and restart dialogs are never shown here: confirming one would
+# act on the machine. Leaves WORK/e2e-dialogs (prefix, driver scripts, logs,
+# the host's reports). Stops at the first failure.
 set -euo pipefail
 
+suite="wine dialogs"
 source "$(dirname "$0")/wine-env.sh"
-host=$build/tests/e2e/dialog_host.exe
-driver=$build/tests/e2e/ui_driver.exe
-work=$build/e2e-dialogs
+host=$helpers/tests/e2e/dialog_host.exe
+driver=$helpers/tests/e2e/ui_driver.exe
+work=$work_root/e2e-dialogs
 shots=$work/screenshots
 driver_limit=120
 

@@ -4,20 +4,24 @@
 # tests/e2e/ui_driver. The tables it writes are compared byte for byte with
 # the Linux command-line converter's.
 #
-#   tools/wine-e2e.sh BUILD_DIR      (an x86_64 MinGW build, e.g. build/mingw-x86_64)
-#   E2E_ONLY="i l" tools/wine-e2e.sh BUILD_DIR   (only the scenarios named)
+#   tools/wine-e2e.sh build/mingw-x86_64            (a MinGW build of either bitness)
+#   tools/wine-e2e.sh --helpers build/mingw-i686 --work build/wine-i686 --label "i686 package" \
+#     build/wine-i686/VevAzoverud-1.1.0-win32      (the release package unzipped)
+#   E2E_ONLY="i l" tools/wine-e2e.sh BUILD_DIR     (only the scenarios named)
 #
-# Needs build/default (the Linux idb2txt and make_sample) and the packages of
-# tools/install-deps.sh. Leaves BUILD_DIR/e2e (databases, outputs, driver
-# scripts and logs) and BUILD_DIR/screenshots. Stops at the first failure.
+# Options: tools/wine-env.sh. Needs build/default (the Linux idb2txt and
+# make_sample) and the packages of tools/install-deps.sh. Leaves WORK/e2e
+# (databases, outputs, driver scripts and logs) and WORK/screenshots. Stops
+# at the first failure.
 set -euo pipefail
 
+suite="wine e2e"
 source "$(dirname "$0")/wine-env.sh"
 program=$build/VevAzoverud.exe
-driver=$build/tests/e2e/ui_driver.exe
+driver=$helpers/tests/e2e/ui_driver.exe
 native=$root/build/default
-work=$build/e2e
-shots=$build/screenshots
+work=$work_root/e2e
+shots=$work_root/screenshots
 
 # The materials export yields once per field; this many materials keep it
 # busy for about 5 s under Wine, long enough to act on the window meanwhile.

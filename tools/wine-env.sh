@@ -1,25 +1,78 @@
-# Sourced first by the scripts that run the Windows build under Wine
+# Sourced first by the scripts that run the Windows programs under Wine
 # (tools/wine-e2e.sh, tools/wine-e2e-dialogs.sh, tools/wine-gamedb.sh,
-# tools/wine-archive.sh): the one argument, the environment, a fresh prefix
-# and (for the windows) a private Xvfb, torn down on exit, and the helpers
-# every scenario uses.
+# tools/wine-archive.sh): the arguments, the Wine of the programs' bitness,
+# a fresh prefix and (for the windows) a private Xvfb, torn down on exit, the
+# helpers every scenario uses, and the suite's one summary line.
 #
-# Sets root (the source tree) and build (the argument). After sourcing, the
-# script sets work (a folder of its own: prefix, home, logs) and defines fail
-# MESSAGE; the end-to-end scripts also set shots (screenshots), driver
+#   SCRIPT [--helpers DIR] [--work DIR] [--label TEXT] PROGRAMS_DIR
+#
+# PROGRAMS_DIR holds the programs under test (a build folder, or the release
+# package unzipped); --helpers the build folder of the test programs
+# (tests/e2e/ui_driver.exe, dialog_host.exe; default PROGRAMS_DIR), built
+# for the same bitness; --work where the suite's work folder goes (default
+# PROGRAMS_DIR); --label names the build in the summary line.
+#
+# Sets root (the source tree), build (PROGRAMS_DIR), helpers and work_root.
+# The script sets suite (the summary's name) before sourcing; afterwards
+# work (a folder of its own under work_root: prefix, home, logs) and defines
+# fail MESSAGE; the end-to-end scripts also set shots (screenshots), driver
 # (ui_driver.exe) and driver_limit (seconds for one driver run). Then, once
 # its folders exist, it calls wine_env_up (display and prefix) or
-# wine_prefix_up (prefix only).
+# wine_prefix_up (prefix only). Scenarios marked with begin/passed are
+# counted in the summary.
 
-if [[ $# -ne 1 ]]; then
-  echo "usage: $0 BUILD_DIR" >&2
+wine_env_usage() {
+  echo "usage: $0 [--helpers DIR] [--work DIR] [--label TEXT] PROGRAMS_DIR" >&2
   exit 2
-fi
+}
+helpers= work_root= label=
+while (($#)); do
+  case $1 in
+    --helpers | --work | --label)
+      (($# >= 2)) || wine_env_usage
+      case $1 in --helpers) helpers=$2 ;; --work) work_root=$2 ;; --label) label=$2 ;; esac
+      shift 2 ;;
+    -*) wine_env_usage ;;
+    *) break ;;
+  esac
+done
+[[ $# -eq 1 ]] || wine_env_usage
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
+helpers=$(cd "${helpers:-$build}" && pwd)
+mkdir -p "${work_root:-$build}"
+work_root=$(cd "${work_root:-$build}" && pwd)
 
-# /usr/bin/wine would pick the 32-bit loader, which cannot run on these machines.
-export WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64
+# pe_machine EXE: i686 for a PE32 program, x86_64 for PE32+, "" otherwise
+# (read from the optional header's magic, behind the offset at 0x3c).
+pe_machine() {
+  local at magic
+  at=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ') || return 0
+  [[ -n $at ]] || return 0
+  magic=$(od -An -tx2 -j$((at + 24)) -N2 "$1" 2>/dev/null | tr -d ' ')
+  case $magic in 010b) echo i686 ;; 020b) echo x86_64 ;; esac
+}
+machine=
+for exe in "$build"/*.exe; do
+  if [[ -f $exe ]]; then machine=$(pe_machine "$exe"); break; fi
+done
+label=${label:-${machine:-unknown} build}
+
+began_suite=$(date +%s)
+scenarios_passed=0
+not_run=
+if [[ $machine == i686 ]]; then
+  # The 32-bit loader, in a 32-bit prefix; only where the machine executes 32-bit code.
+  if ! "$root/tools/probe-32bit.sh" -q; then
+    not_run="this machine cannot execute 32-bit programs"
+  elif [[ ! -x /usr/lib/wine/wine ]]; then
+    not_run="the 32-bit Wine (wine32:i386) is not installed: run tools/install-deps.sh"
+  fi
+  export WINE=/usr/lib/wine/wine WINELOADER=/usr/lib/wine/wine WINEARCH=win32
+else
+  # /usr/bin/wine would pick the 32-bit loader, which not every machine can run.
+  export WINE=/usr/lib/wine/wine64 WINELOADER=/usr/lib/wine/wine64 WINEARCH=win64
+fi
 export WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko install prompts
@@ -35,7 +88,17 @@ wine_env_folders() {
 xvfb_pid=
 server_up=
 wine_env_cleanup() {
-  local status=$?
+  local status=$? took
+  took=$(($(date +%s) - began_suite))
+  if [[ -n $not_run ]]; then
+    echo "${suite:-wine} ($label) not run: $not_run"
+  elif ((status == 0 && scenarios_passed > 0)); then
+    echo "${suite:-wine} ($label): $scenarios_passed scenarios passed in $took s"
+  elif ((status == 0)); then
+    echo "${suite:-wine} ($label): all checks passed in $took s"
+  else
+    echo "${suite:-wine} ($label): FAILED (exit status $status) after $took s"
+  fi
   if [[ -n $server_up ]]; then timeout 30 "$WINESERVER" -k 2>/dev/null || true; fi
   if [[ -n $xvfb_pid ]]; then
     kill "$xvfb_pid" 2>/dev/null || true
@@ -46,11 +109,24 @@ wine_env_cleanup() {
 trap wine_env_cleanup EXIT
 trap 'exit 130' INT TERM
 
+# A build that cannot run here ends the suite with status 3, said plainly in
+# the summary line, so that a skipped run is never taken for a passed one.
+[[ -z $not_run ]] || exit 3
+
+# The test programs drive the programs under test through window messages
+# and process handles: they must be of the same bitness.
+for exe in "$helpers"/tests/e2e/*.exe; do
+  [[ -f $exe && -n $machine ]] || continue
+  [[ $(pe_machine "$exe") == "$machine" ]] ||
+    { echo "$0: $exe is not built for $machine like the programs in $build" >&2; exit 2; }
+done
+
 wine_env_up() {
   local began_up
   began_up=$(date +%s)
   wine_env_folders
-  echo "--- setting up Xvfb and a fresh Wine prefix"
+  echo "--- setting up Xvfb and a fresh $machine Wine prefix for the programs in $build"
+  [[ $helpers == "$build" ]] || echo "    the test programs (UI driver, dialog host) are not shipped: they come from $helpers"
   # -displayfd: Xvfb picks a free display itself, so parallel runs cannot collide.
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
   xvfb_pid=$!
@@ -72,7 +148,7 @@ wine_env_up() {
   # Without a window manager Wine waits 2 s for every window it hides.
   timeout 60 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 ||
     fail "cannot switch off managed windows"
-  # Debian's wine64 does not find its own fonts.
+  # Debian's Wine does not find its own fonts.
   cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
   echo "    display $DISPLAY, prefix ready in $(($(date +%s) - began_up)) s"
 }
@@ -101,6 +177,7 @@ passed() {
   local ms=$((($(date +%s%N) - scenario_began) / 1000000))
   printf '    ok %s (%d.%d s)\n' "$scenario" $((ms / 1000)) $((ms % 1000 / 100))
   scenario=
+  scenarios_passed=$((scenarios_passed + 1))
 }
 
 # drive PART: runs the driver steps read from stdin; the log lands in

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# gamedb.exe under wine64: unpack and pack of a generated database of every
-# kind (animation databases too), with Cyrillic file and folder names; the database must come back
+# gamedb.exe under Wine: unpack and pack of a generated database of every
+# kind (animation databases too), with Cyrillic file and folder names; the
+# database must come back
 # byte for byte and the tables must equal those of the Linux build.
 #
-#   tools/wine-gamedb.sh BUILD_DIR      (an x86_64 MinGW build, e.g. build/mingw-x86_64)
+#   tools/wine-gamedb.sh [OPTIONS] BUILD_DIR   (a MinGW build or the unzipped package;
+#                                              options: tools/wine-env.sh)
 #
 # Needs build/default (the Linux gamedb and make_gamedb). No display needed.
 set -euo pipefail
 
+suite="wine gamedb"
 source "$(dirname "$0")/wine-env.sh"
 program=$build/gamedb.exe
 native=$root/build/default
-work=$build/wine-gamedb
+work=$work_root/wine-gamedb
 
 fail() {
   echo "wine-gamedb: FAILED: $*" >&2
