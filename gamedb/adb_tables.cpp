@@ -8,6 +8,7 @@
 #include "gamedb/cells.h"
 #include "gamedb/error.h"
 #include "gamedb/line_reader.h"
+#include "gamedb/provenance.h"
 
 namespace gamedb {
 namespace {
@@ -91,6 +92,8 @@ AnimsManifest ReadAnimsManifest(InputFolder& in) {
         if (line.empty()) continue;
         Split(line, parts);
         const std::string key(parts[0]);
+        // Where the tables came from: read by the change report, not here.
+        if (IsProvenanceKey(key)) continue;
         if (parts.size() != 2) fail(n, "'" + key + "' needs the form: " + key + "<TAB>VALUE");
         if (!seen.emplace(key, n).second) fail(n, "'" + key + "' comes twice");
         const std::string_view value = parts[1];
@@ -182,7 +185,8 @@ UnpackSummary UnpackAnims(ByteSource& database, OutputFolder& out) {
     manifest->Close();
     out.Commit();
     UnpackSummary summary;
-    summary.tables.push_back({table, rows});
+    summary.tables.emplace_back().name = table;
+    summary.tables.back().rows = rows;
     summary.bytes = database.Size();
     return summary;
 }
@@ -283,7 +287,8 @@ PackSummary PackAnims(InputFolder& in, ByteSink& out) {
     out.Patch(start + 4, AdbLe(static_cast<std::uint32_t>(clips)));
 
     PackSummary summary;
-    summary.tables.push_back({manifest.table, static_cast<long long>(clips)});
+    summary.tables.emplace_back().name = manifest.table;
+    summary.tables.back().rows = static_cast<long long>(clips);
     summary.bytes = out.Position() - start;
     return summary;
 }

@@ -62,6 +62,7 @@ bool Redisplayed(std::uint32_t stored, std::uint32_t now) {
     if (stored == now || !Finite(stored) || !Finite(now)) return false;
     std::string text;
     AppendFloat(text, now);
+    if (text.starts_with("\\e")) text.erase(0, 2);  // the mark that keeps a long form text
     const std::size_t e = text.find_first_of("eE");
     const std::string_view mantissa = std::string_view(text).substr(0, e);
     if (e == std::string::npos && mantissa.find('.') == std::string_view::npos) return false;
@@ -92,7 +93,7 @@ bool LooksNumeric(std::string_view cell) {
 }
 
 // "" when the change looks like an edit, else what it looks like.
-std::string SpreadsheetDamage(const ValueLeaf& leaf, const std::string& oldCell, const std::string& newCell) {
+std::string SpreadsheetDamage(const ValueLeaf& leaf, const std::string& oldShown, const std::string& newShown) {
     if (leaf.spec == nullptr) return {};
     const ValueType type = leaf.spec->type;
     if (type == ValueType::Float32 && leaf.oldBytes.size() == 4 && leaf.newBytes.size() == 4) {
@@ -104,6 +105,9 @@ std::string SpreadsheetDamage(const ValueLeaf& leaf, const std::string& oldCell,
         return {};
     }
     if (type != ValueType::Text && type != ValueType::Code4) return {};
+    // The cells as a spreadsheet saw them: without the mark that keeps them text.
+    const auto unmarked = [](const std::string& cell) { return cell.starts_with("\\e") ? cell.substr(2) : cell; };
+    const std::string oldCell = unmarked(oldShown), newCell = unmarked(newShown);
     const std::size_t first = oldCell.find_first_not_of('0');
     const bool digitsOnly = !oldCell.empty() && oldCell.find_first_not_of("0123456789") == std::string::npos;
     if (digitsOnly && oldCell.size() > 1 && oldCell[0] == '0' &&

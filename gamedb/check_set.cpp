@@ -244,7 +244,10 @@ void WalkFolder(const fs::path& dir, LoadedSet& loaded, std::set<std::string>& a
         if (fs::is_directory(path, error)) {
             // A linked folder may lead back up the tree: never walk one.
             if (fs::is_symlink(path, error)) continue;
-            if (IsTableFolder(path)) AddSource(loaded, PackTables(path, QuotedPath(path)));
+            // An unpacked animation database names a mask, as its file would.
+            if (const std::string animation = AnimationName(name); !animation.empty() && IsTableFolder(path))
+                animations.insert(animation);
+            else if (IsTableFolder(path)) AddSource(loaded, PackTables(path, QuotedPath(path)));
             else WalkFolder(path, loaded, animations);
         } else if (fs::is_regular_file(path, error)) {
             if (const std::string animation = AnimationName(name); !animation.empty()) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/fresh_layout.h"
 #include "gamedb/archive_folder.h"
 #include "gamedb/database.h"
 #include "tests/support/adb_gen.h"

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "archive/archive.h"
+#include "archive/fresh_layout.h"
 #include "gamedb/archive_folder.h"
 #include "gamedb/error.h"
 #include "tests/support/gamedb_gen.h"
@@ -56,7 +57,7 @@ TEST(GamedbChangeReportCli, UnpackKeepsEditedTablesUnlessForced) {
     const std::string edited = Text(ReadBytes(dir / "t" / "weapons.tsv"));
     auto r = RunGamedb(dir, "unpack a.idb t");
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(Has(r.err, "holds tables changed since they were unpacked: weapons.txt;")) << r.err;
+    EXPECT_TRUE(Has(r.err, "holds tables changed since they were unpacked: weapons.tsv;")) << r.err;
     EXPECT_TRUE(Has(r.err, "--force")) << r.err;
     EXPECT_EQ(Text(ReadBytes(dir / "t" / "weapons.tsv")), edited);
 

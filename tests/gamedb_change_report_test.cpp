@@ -163,13 +163,13 @@ TEST(GamedbChangeReport, SpreadsheetDamageIsWarned) {
         std::uint8_t tag;
         const char* line;
     } cases[] = {
-        {testing::FloatBitsPayload(0x80000000u), testing::FloatPayload(0), 8, "weight: -0 -> 0 (-0 became 0)"},
+        {testing::FloatBitsPayload(0x80000000u), testing::FloatPayload(0), 8, "weight: \\e-0 -> 0 (-0 became 0)"},
         {testing::FloatBitsPayload(0x7FC01234u), testing::FloatBitsPayload(0x7FC00000u), 8,
          "weight: nan:0x7FC01234 -> nan:0x7FC00000 (the NaN lost its payload)"},
-        {testing::FloatBitsPayload(1), testing::FloatPayload(0), 8, "weight: 1e-45 -> 0 (a subnormal became 0)"},
-        {testing::TextPayload("007"), testing::TextPayload("7"), 3, "material: 007 -> 7 (leading zeros lost)"},
+        {testing::FloatBitsPayload(1), testing::FloatPayload(0), 8, "weight: \\e1e-45 -> 0 (a subnormal became 0)"},
+        {testing::TextPayload("007"), testing::TextPayload("7"), 3, "material: \\e007 -> \\e7 (leading zeros lost)"},
         {testing::TextPayload("1/2"), testing::TextPayload("02.01.2026"), 3,
-         "material: 1/2 -> 02.01.2026 (a text that looks like a number or date, re-written)"},
+         "material: \\e1/2 -> \\e02.01.2026 (a text that looks like a number or date, re-written)"},
     };
     for (const auto& c : cases) {
         GenDatabase base = Weapons({"axe"}), edited = base;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/fresh_layout.h"
 #include "tests/support/gamedb_gen.h"
 #include "tests/support/idb_builder.h"
 #include "tests/support/run_program.h"

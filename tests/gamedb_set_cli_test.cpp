@@ -8,6 +8,8 @@
 #include <string>
 
 #include "archive/archive.h"
+#include "archive/fresh_layout.h"
+#include "tests/support/adb_gen.h"
 #include "gamedb/set_engine.h"
 #include "tests/support/gamedb_world.h"
 #include "tests/support/run_program.h"
@@ -99,7 +101,11 @@ std::vector<resarc::Member> ArchiveOf(const fs::path& dir, const std::set<std::s
     std::vector<resarc::Member> members;
     for (const char* name : {"Items.idb", "levers.ldb", "perks.pdb", "prints.db", "spells.sdb", "units.udb", "quests.qdb", "acks.db"})
         members.push_back(resarc::Member{std::string("Data\\") + name, 1000, Slurp(dir / name)});
-    for (const std::string& animation : animations) members.push_back(resarc::Member{"Anims\\" + animation + ".adb", 1000, std::string("adb")});
+    // Each mask's animation database: a valid one, since unpack reads it as a table.
+    for (const std::string& animation : animations) {
+        const testing::AdbBytes adb = testing::SerializeAdb(testing::GenerateAdb({}));
+        members.push_back(resarc::Member{"Anims\\" + animation + ".adb", 1000, std::string(adb.begin(), adb.end())});
+    }
     members.push_back(resarc::Member{"readme.txt", 1000, std::string("text")});
     return members;
 }
