@@ -155,7 +155,8 @@ public:
         if (Chance(options_.lookalikeRate)) {
             const std::string_view code = kLookalikeCodes[Below(kLookalikeCodes.size())];
             Bytes out(4, 0);
-            std::copy(code.begin(), code.end(), out.begin());
+            // Bounded by hand: GCC's -O3 otherwise warns of an overflow it cannot rule out.
+            for (std::size_t i = 0; i < code.size() && i < out.size(); ++i) out[i] = static_cast<std::uint8_t>(code[i]);
             return out;
         }
         const int n = Chance(0.9) ? Between(2, 3) : Between(0, 4);
