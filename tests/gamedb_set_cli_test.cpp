@@ -82,11 +82,14 @@ TEST(GamedbSetCli, FilesAndFoldersExitStatus) {
     // Unpacked tables are read as they stand: a renamed material breaks its users.
     ASSERT_EQ(Gamedb(dir, "unpack game/Items.idb game/items-tables").exitCode, 0);
     fs::rename(dir / "game/Items.idb", dir / "Items-original.idb");
-    RenameInTable(dir / "game/items-tables/materials.tsv", "wool", "wol");
+    // A material an npc's weapon names (which ones are used depends on the generator).
+    const std::string used = *set::ParseItemSpec(world.Values("units.npcs.weapons").front()).arg;
+    RenameInTable(dir / "game/items-tables/materials.tsv", used, used + "x");
     const RunResult broken = Gamedb(dir, "check game");
     EXPECT_EQ(broken.exitCode, 1) << broken.out;
     EXPECT_TRUE(Contains(broken.out, "(items, from tables)")) << broken.out;
-    EXPECT_TRUE(Contains(broken.out, "\"wool\" is not a material name (did you mean \"wol\"?) [R")) << broken.out;
+    EXPECT_TRUE(Contains(broken.out, "\"" + used + "\" is not a material name (did you mean \"" + used + "x\"?) [R"))
+        << broken.out;
 
     // Two databases of one kind are no set.
     const RunResult two = Gamedb(dir, "check game Items-original.idb");
