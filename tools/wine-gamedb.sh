@@ -34,7 +34,8 @@ for kind in items levers perks prints spells units quests acks anims; do
   timeout 60 "$WINE" "$program" --quiet --kind "$kind" unpack "$db" "Таблицы $kind" </dev/null ||
     fail "$kind: unpack exited with $?"
   "$native/gamedb" --quiet --kind "$kind" unpack "$db" "linux-$kind"
-  diff -r "linux-$kind" "Таблицы $kind" >/dev/null || fail "$kind: the tables differ from the Linux build's"
+  # The manifest's source line names the database as each system spells its path.
+  diff -r -I $'^source\t' "linux-$kind" "Таблицы $kind" >/dev/null || fail "$kind: the tables differ from the Linux build's"
   cp "$db" "Снова $kind.bin"   # pack must replace an existing file
   timeout 60 "$WINE" "$program" --quiet pack "Таблицы $kind" "Снова $kind.bin" </dev/null ||
     fail "$kind: pack exited with $?"
