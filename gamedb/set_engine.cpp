@@ -51,7 +51,7 @@ ItemSpecParts ParseItemSpec(std::string_view value) {
     std::string_view head = value;
     if (const auto open = value.find('['); open != std::string_view::npos) {
         if (value.back() != ']' || value.find_first_of("[]", open + 1) != value.size() - 1 || open + 2 > value.size() - 1) {
-            parts.problem = "has no item specification's form (name[.material][[count or spell]])";
+            parts.problem = "has no item string's form (name[.material][[count or spell]])";
             return parts;
         }
         parts.bracket = std::string(value.substr(open + 1, value.size() - open - 2));

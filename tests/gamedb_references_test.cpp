@@ -212,7 +212,7 @@ TEST(GamedbSetCheck, EveryRuleIdHasABreakCase) {
     for (const SetRule& r : Rules()) EXPECT_TRUE(covered.contains(std::string(r.id))) << r.id;
 }
 
-// The item specifications among `fields` whose part `part` folds to `name`.
+// The item strings among `fields` whose part `part` folds to `name`.
 int CountSpecs(const World& world, const std::string& name, bool argument) {
     int count = 0;
     for (const char* path : {"units.monsters.wears", "units.monsters.weapon1", "units.monsters.weapon2", "units.npcs.weapons",
