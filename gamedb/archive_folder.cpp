@@ -113,15 +113,18 @@ struct ArchiveManifest {
     std::vector<ManifestMember> members;
 };
 
-ArchiveManifest ReadArchiveManifest(const fs::path& dir) {
-    const fs::path path = dir / PathFromUtf8(kArchiveManifestName);
-    std::error_code error;
-    idb::ScopedFile file = idb::OpenForRead(path, error);
-    if (!file) Fail(path, "cannot open: " + error.message());
-    std::string text;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file.Get())) > 0;) text.append(buffer, got);
+ArchiveManifest ReadArchiveManifest(InputFolder& in) {
+    const std::unique_ptr<ByteSource> source = in.Open(std::string(kArchiveManifestName));
+    const std::string label = source->Label();
+    std::vector<std::uint8_t> bytes;
+    source->ReadInto(bytes, static_cast<std::size_t>(source->Size()), "the archive's record");
+    std::string text(bytes.begin(), bytes.end());
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    const auto failHere = [&label](const std::string& problem) {
+        Place place;
+        place.file = label;
+        throw Error(place, problem);
+    };
 
     ArchiveManifest manifest;
     bool formatSeen = false;
@@ -136,7 +139,7 @@ ArchiveManifest ReadArchiveManifest(const fs::path& dir) {
         if (line.empty()) continue;
         const auto bad = [&](const std::string& what) {
             Place place;
-            place.file = QuotedPath(path);
+            place.file = label;
             place.row = lineNumber;
             throw Error(place, what);
         };
@@ -159,8 +162,8 @@ ArchiveManifest ReadArchiveManifest(const fs::path& dir) {
             bad("unknown key \"" + key + "\"");
         }
     }
-    if (!formatSeen) Fail(path, "has no format line");
-    if (manifest.archive.empty()) Fail(path, "does not say which archive it came from (archive line)");
+    if (!formatSeen) failHere("has no format line");
+    if (manifest.archive.empty()) failHere("does not say which archive it came from (archive line)");
     return manifest;
 }
 
@@ -189,8 +192,41 @@ private:
 
 }  // namespace
 
-ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& dir, bool force) {
+namespace {
+
+// Unpacks every database member into a part of `out` and, with `files`,
+// writes the other members there as they are; `out` is committed.
+ArchiveFolderSummary UnpackArchiveInto(const resarc::Archive& archive, const fs::path& archivePath,
+                                       OutputFolder& out, DiskOutputFolder* files) {
     ArchiveFolderSummary summary;
+    std::string manifest = "format\t" + std::string(kFormatLine) + "\n";
+    manifest += "archive\t" + resarc::PathToUtf8(fs::absolute(archivePath)) + "\n";
+    for (const resarc::Entry& entry : archive.Entries()) {
+        const fs::path relative = MemberPath(archivePath, entry.name);
+        const KindSpec* kind = KindForFileName(entry.name);
+        if (kind) {
+            const std::string label = "\"" + resarc::PathToUtf8(archivePath) + ":" + Utf8Name(entry) + "\"";
+            FileRegionSource source(archivePath, entry.offset, entry.size, label);
+            const std::unique_ptr<OutputFolder> part = out.Part(relative);
+            ProvenanceFolder recorded(*part, {}, nullptr);
+            Unpack(source, *kind, recorded);
+            ++summary.databases;
+        } else if (files) {
+            WriteMember(archive, entry, *files, relative);
+            ++summary.files;
+        }
+        manifest += "member\t" + Utf8Name(entry) + "\t" + (kind ? std::string(kind->name) : std::string(kFileKind)) + "\n";
+    }
+    const std::unique_ptr<TextOutput> record = out.Create(std::string(kArchiveManifestName));
+    record->Write(manifest);
+    record->Close();
+    out.Commit();
+    return summary;
+}
+
+}  // namespace
+
+ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& dir, bool force) {
     try {
         const resarc::Archive archive = resarc::Archive::Open(archivePath);
         std::vector<const resarc::Entry*> entries;
@@ -200,35 +236,25 @@ ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, const fs::path& 
         if (!force)
             for (const resarc::Entry& entry : archive.Entries())
                 if (KindForFileName(entry.name)) RefuseEditedTables(dir / MemberPath(archivePath, entry.name), archivePath);
-        std::string manifest = "format\t" + std::string(kFormatLine) + "\n";
-        manifest += "archive\t" + resarc::PathToUtf8(fs::absolute(archivePath)) + "\n";
         // One staged folder for everything: a failure leaves an earlier
         // unpack as it was, its ~archive.txt included.
         DiskOutputFolder out(dir, {archivePath});
-        for (const resarc::Entry& entry : archive.Entries()) {
-            const fs::path relative = MemberPath(archivePath, entry.name);
-            const KindSpec* kind = KindForFileName(entry.name);
-            if (kind) {
-                const std::string label = "\"" + resarc::PathToUtf8(archivePath) + ":" + Utf8Name(entry) + "\"";
-                FileRegionSource source(archivePath, entry.offset, entry.size, label);
-                const std::unique_ptr<OutputFolder> part = out.Part(relative);
-                ProvenanceFolder recorded(*part, {}, nullptr);
-                Unpack(source, *kind, recorded);
-                ++summary.databases;
-            } else {
-                WriteMember(archive, entry, out, relative);
-                ++summary.files;
-            }
-            manifest += "member\t" + Utf8Name(entry) + "\t" + (kind ? std::string(kind->name) : std::string(kFileKind)) + "\n";
-        }
-        const std::unique_ptr<TextOutput> record = out.Create(std::string(kArchiveManifestName));
-        record->Write(manifest);
-        record->Close();
-        out.Commit();
+        return UnpackArchiveInto(archive, archivePath, out, &out);
     } catch (const resarc::ArchiveError& error) {
         throw Error(Place{}, error.what());
     }
-    return summary;
+}
+
+ArchiveFolderSummary UnpackArchive(const fs::path& archivePath, OutputFolder& out) {
+    try {
+        const resarc::Archive archive = resarc::Archive::Open(archivePath);
+        std::vector<const resarc::Entry*> entries;
+        for (const resarc::Entry& entry : archive.Entries()) entries.push_back(&entry);
+        CheckMemberPaths(archivePath, entries, true);
+        return UnpackArchiveInto(archive, archivePath, out, nullptr);
+    } catch (const resarc::ArchiveError& error) {
+        throw Error(Place{}, error.what());
+    }
 }
 
 void ExtractMembers(const resarc::Archive& archive, const fs::path& archivePath,
@@ -245,12 +271,17 @@ bool IsArchiveFolder(const fs::path& dir) {
 }
 
 ArchiveFolderSummary PackArchive(const fs::path& dir, const fs::path& target) {
+    DiskInputFolder in(dir);
+    return PackArchive(in, target, true);
+}
+
+ArchiveFolderSummary PackArchive(InputFolder& in, const fs::path& target, bool filesInFolder) {
     ArchiveFolderSummary summary;
-    const ArchiveManifest manifest = ReadArchiveManifest(dir);
+    const ArchiveManifest manifest = ReadArchiveManifest(in);
     const fs::path sourcePath = PathFromUtf8(manifest.archive);
     std::error_code error;
     if (fs::is_directory(target, error)) Fail(target, "is a folder; expected the archive file to write");
-    if (idb::SameFile(dir / PathFromUtf8(kArchiveManifestName), target)) {
+    if (const fs::path record = in.PathOf(std::string(kArchiveManifestName)); !record.empty() && idb::SameFile(record, target)) {
         Fail(target, "refusing to write the archive over the folder's own record");
     }
     try {
@@ -259,20 +290,23 @@ ArchiveFolderSummary PackArchive(const fs::path& dir, const fs::path& target) {
         TemporaryFiles temporaries(target);
         for (const ManifestMember& listed : manifest.members) {
             const resarc::Entry* entry = archive.FindUtf8(listed.name);
-            if (!entry) Fail(sourcePath, "has no member \"" + listed.name + "\" any more (listed in " +
-                                             QuotedPath(dir / PathFromUtf8(kArchiveManifestName)) + ")");
-            const fs::path path = dir / MemberPath(sourcePath, entry->name);
-            fs::path content = path;
+            if (!entry) Fail(sourcePath, "has no member \"" + listed.name + "\" any more (listed in " + in.Label() + ")");
+            const std::u8string relative = MemberPath(sourcePath, entry->name).generic_u8string();
+            const std::string name(relative.begin(), relative.end());
+            fs::path content = in.PathOf(name);
             if (listed.kind == kFileKind) {
-                if (idb::SameFile(path, target)) {
+                // A member that is not in the folder stays as the archive has it.
+                if (!filesInFolder) continue;
+                if (idb::SameFile(content, target)) {
                     Fail(target, "refusing to write the archive over one of its own members' files");
                 }
             } else {
-                if (!fs::is_directory(path, error)) Fail(path, "is missing: expected the tables of the member \"" + listed.name + "\"");
+                if (filesInFolder && !fs::is_directory(content, error))
+                    Fail(content, "is missing: expected the tables of the member \"" + listed.name + "\"");
+                const std::unique_ptr<InputFolder> tables = in.Part(name);
                 content = temporaries.Next();
-                DiskInputFolder in(path);
                 FileSink sink(content);
-                Pack(in, sink);
+                Pack(*tables, sink);
                 sink.Close();
             }
             if (SameContent(content, archive, *entry)) continue;

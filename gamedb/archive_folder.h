@@ -20,6 +20,9 @@ struct Entry;
 
 namespace gamedb {
 
+class InputFolder;
+class OutputFolder;
+
 inline constexpr std::string_view kArchiveManifestName = "~archive.txt";
 
 struct ArchiveFolderSummary {
@@ -50,6 +53,11 @@ void ExtractMembers(const resarc::Archive& archive, const std::filesystem::path&
 ArchiveFolderSummary UnpackArchive(const std::filesystem::path& archive, const std::filesystem::path& dir,
                                    bool force = false);
 
+// Unpacks the databases of `archive` into parts of `out` (a workbook) and
+// commits it; the other members are only listed in the record: they stay
+// in the archive, and packing takes them from there.
+ArchiveFolderSummary UnpackArchive(const std::filesystem::path& archive, OutputFolder& out);
+
 // Whether `dir` holds an unpacked archive rather than a database.
 bool IsArchiveFolder(const std::filesystem::path& dir);
 
@@ -60,5 +68,8 @@ bool IsArchiveFolder(const std::filesystem::path& dir);
 // archive itself: it is then changed in place, and not written at all when
 // nothing changed.
 ArchiveFolderSummary PackArchive(const std::filesystem::path& dir, const std::filesystem::path& target);
+// The same from any folder; without `filesInFolder` the members that are
+// no databases are not in it and are kept as the archive has them.
+ArchiveFolderSummary PackArchive(InputFolder& in, const std::filesystem::path& target, bool filesInFolder);
 
 }  // namespace gamedb

@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "export/file_io.h"
@@ -74,6 +75,25 @@ private:
     std::span<const std::uint8_t> bytes_;
     std::size_t position_ = 0;
     std::string label_;
+};
+
+// Bytes it owns, for text made in memory (a table read from a workbook).
+class OwningMemorySource final : public ByteSource {
+public:
+    OwningMemorySource(std::string bytes, std::string label)
+        : bytes_(std::move(bytes)),
+          source_(std::span(reinterpret_cast<const std::uint8_t*>(bytes_.data()), bytes_.size()), std::move(label)) {}
+    // The source points into its own string.
+    OwningMemorySource(const OwningMemorySource&) = delete;
+    OwningMemorySource& operator=(const OwningMemorySource&) = delete;
+    std::uint64_t Size() const override { return source_.Size(); }
+    std::uint64_t Position() const override { return source_.Position(); }
+    std::size_t ReadSome(std::span<std::uint8_t> out) override { return source_.ReadSome(out); }
+    const std::string& Label() const override { return source_.Label(); }
+
+private:
+    std::string bytes_;
+    MemorySource source_;
 };
 
 // Where pack writes a database. Write appends; Patch overwrites bytes

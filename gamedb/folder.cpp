@@ -38,23 +38,21 @@ private:
     FileSink sink_;
 };
 
-// Owns the text it reads from, so the source outlives the map entry's changes.
-class OwningMemorySource final : public ByteSource {
-public:
-    OwningMemorySource(std::string bytes, std::string label)
-        : bytes_(std::move(bytes)),
-          source_(std::span(reinterpret_cast<const std::uint8_t*>(bytes_.data()), bytes_.size()), std::move(label)) {}
-    std::uint64_t Size() const override { return source_.Size(); }
-    std::uint64_t Position() const override { return source_.Position(); }
-    std::size_t ReadSome(std::span<std::uint8_t> out) override { return source_.ReadSome(out); }
-    const std::string& Label() const override { return source_.Label(); }
-
-private:
-    std::string bytes_;
-    MemorySource source_;
-};
-
 }  // namespace
+
+std::unique_ptr<OutputFolder> OutputFolder::Part(const fs::path& relative) {
+    Place place;
+    place.file = QuotedPath(relative);
+    throw Error(place, "this output holds no subfolders");
+}
+
+std::unique_ptr<InputFolder> InputFolder::Part(const std::string& relative) {
+    Place place;
+    place.file = "\"" + relative + "\"";
+    throw Error(place, "this input holds no subfolders");
+}
+
+fs::path InputFolder::PathOf(const std::string&) const { return {}; }
 
 std::unique_ptr<TextOutput> MemoryFolder::Create(const std::string& name) {
     return std::make_unique<MemoryOutput>(files_[name]);
@@ -187,5 +185,13 @@ std::unique_ptr<ByteSource> DiskInputFolder::Open(const std::string& name) {
     const fs::path path = dir_ / PathFromUtf8(name);
     return std::make_unique<FileRegionSource>(path, 0, UINT64_MAX, QuotedPath(path));
 }
+
+std::unique_ptr<InputFolder> DiskInputFolder::Part(const std::string& relative) {
+    return std::make_unique<DiskInputFolder>(dir_ / PathFromUtf8(relative));
+}
+
+fs::path DiskInputFolder::PathOf(const std::string& name) const { return dir_ / PathFromUtf8(name); }
+
+std::string DiskInputFolder::Label() const { return QuotedPath(dir_); }
 
 }  // namespace gamedb

@@ -29,6 +29,10 @@ public:
     virtual std::unique_ptr<TextOutput> Create(const std::string& name) = 0;
     // Every file is complete: make them all visible at once.
     virtual void Commit() {}
+    // A subfolder as an OutputFolder of its own whose files are made visible
+    // by this folder's Commit (its own Commit does nothing). Throws Error
+    // where the folder has no subfolders.
+    virtual std::unique_ptr<OutputFolder> Part(const std::filesystem::path& relative);
 };
 
 class InputFolder {
@@ -36,6 +40,14 @@ public:
     virtual ~InputFolder() = default;
     // Throws Error when the file is missing or unreadable.
     virtual std::unique_ptr<ByteSource> Open(const std::string& name) = 0;
+    // The subfolder `relative` (UTF-8, `/` between folders). Throws Error
+    // where the folder has none.
+    virtual std::unique_ptr<InputFolder> Part(const std::string& relative);
+    // The file on disk that holds `name`, for the checks that an output is
+    // not one of its own inputs; empty when none does.
+    virtual std::filesystem::path PathOf(const std::string& name) const;
+    // How messages name the folder.
+    virtual std::string Label() const { return "the folder"; }
 };
 
 // Files kept in a map; serves as both ends.
@@ -72,9 +84,7 @@ public:
     // `name` is UTF-8, `/` between folders.
     std::unique_ptr<TextOutput> Create(const std::string& name) override;
     std::unique_ptr<TextOutput> CreateAt(const std::filesystem::path& relative);
-    // A subfolder as an OutputFolder of its own whose files are staged here
-    // and made visible by this folder's Commit (its own Commit does nothing).
-    std::unique_ptr<OutputFolder> Part(const std::filesystem::path& relative);
+    std::unique_ptr<OutputFolder> Part(const std::filesystem::path& relative) override;
     void Commit() override;
 
 private:
@@ -93,6 +103,9 @@ class DiskInputFolder final : public InputFolder {
 public:
     explicit DiskInputFolder(std::filesystem::path dir) : dir_(std::move(dir)) {}
     std::unique_ptr<ByteSource> Open(const std::string& name) override;
+    std::unique_ptr<InputFolder> Part(const std::string& relative) override;
+    std::filesystem::path PathOf(const std::string& name) const override;
+    std::string Label() const override;
     const std::filesystem::path& Dir() const { return dir_; }
 
 private:

@@ -583,6 +583,10 @@ const KindSpec& ManifestKind(InputFolder& in) { return IsAnimsFolder(in) ? AnimK
 
 PackSummary PackToFile(const fs::path& dir, const fs::path& target, PackObserver* observer) {
     DiskInputFolder in(dir);
+    return PackToFile(in, target, observer);
+}
+
+PackSummary PackToFile(InputFolder& in, const fs::path& target, PackObserver* observer) {
     std::error_code error;
     if (fs::is_directory(target, error)) {
         Place place;
@@ -599,8 +603,8 @@ PackSummary PackToFile(const fs::path& dir, const fs::path& target, PackObserver
             if (!manifest.trailerFile.empty()) inputs.push_back(manifest.trailerFile);
         }
         for (const std::string& name : inputs) {
-            const fs::path input = dir / PathFromUtf8(name);
-            if (idb::SameFile(input, target)) {
+            const fs::path input = in.PathOf(name);
+            if (!input.empty() && idb::SameFile(input, target)) {
                 Place place;
                 place.file = QuotedPath(target);
                 throw Error(place, "refusing to write the database over one of its own tables");

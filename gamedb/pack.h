@@ -39,5 +39,6 @@ const KindSpec& ManifestKind(InputFolder& in);
 // own files.
 PackSummary PackToFile(const std::filesystem::path& dir, const std::filesystem::path& target,
                        PackObserver* observer = nullptr);
+PackSummary PackToFile(InputFolder& in, const std::filesystem::path& target, PackObserver* observer = nullptr);
 
 }  // namespace gamedb

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "gamedb/archive_folder.h"
+#include "gamedb/folder.h"
 #include "gamedb/pack.h"
 
 namespace gamedb::cli {
@@ -50,11 +52,27 @@ int RunUnpackArchive(const Invocation& invocation);
 int RunPackArchive(const Invocation& invocation);
 // pack DIR ARCHIVE:MEMBER: the database replaces that member.
 int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument& member);
+int PackIntoMember(const Invocation& invocation, InputFolder& in, const resarc::MemberArgument& member);
+// The line saying what pack of a whole archive did.
+int ReportPackedArchive(const Invocation& invocation, const ArchiveFolderSummary& summary);
 std::string ResUsage();
 // Packs `dir` into `target` through PackToFile, with the change report
 // against the tables' source on stdout.
-PackSummary PackWithReport(const Invocation& invocation, const std::filesystem::path& dir,
-                                  const std::filesystem::path& target);
+PackSummary PackWithReport(const Invocation& invocation, InputFolder& in, const std::filesystem::path& target);
+
+// The kind of the tables in `in`, checked against --kind and the name of
+// the target (operand 2); throws UsageError when they disagree.
+const KindSpec& CheckedKind(const Invocation& invocation, InputFolder& in);
+// "packed X into Y (N bytes): ..." and the notes of the tables.
+void ReportPacked(const Invocation& invocation, const std::string& from, const std::filesystem::path& target,
+                  const PackSummary& summary);
+
+// Workbooks: unpack into one (a database or a whole archive), pack one
+// back; a single path on the command line (a file dropped on the program)
+// does whichever fits it.
+int UnpackToWorkbook(const Invocation& invocation, const std::string& source, const std::filesystem::path& book);
+int PackWorkbook(const Invocation& invocation, const std::filesystem::path& book, const std::string& target);
+int RunDropped(const Invocation& invocation, const std::string& path);
 
 // check over a set: several operands, a folder or an archive with databases.
 bool IsSetCheck(const Invocation& invocation);

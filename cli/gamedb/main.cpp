@@ -32,8 +32,9 @@ struct Command {
 
 // One line per command.
 constexpr Command kCommands[] = {
-    {"unpack", "DATABASE OUTDIR", 2, 2, RunUnpack, "write one table per block and manifest.txt into OUTDIR"},
-    {"pack", "DIR DATABASE", 2, 2, RunPack, "write DATABASE from the tables and manifest.txt in DIR"},
+    {"unpack", "DATABASE OUTDIR|BOOK.xlsx", 2, 2, RunUnpack,
+     "write one table per block and manifest.txt into OUTDIR, or one sheet per block into a workbook"},
+    {"pack", "DIR|BOOK.xlsx DATABASE", 2, 2, RunPack, "write DATABASE from the tables in DIR or the workbook"},
     {"check", "DATABASE...|DIR|ARCHIVE", 1, SIZE_MAX, RunCheck,
      "every problem; for a set, every reference that fails"},
     {"diff", "OLD NEW", 2, 2, RunDiff, "show the records added, removed and changed from OLD to NEW"},
@@ -43,7 +44,13 @@ constexpr Command kCommands[] = {
 void Print(std::FILE* stream, std::string_view text) { std::fwrite(text.data(), 1, text.size(), stream); }
 
 std::string Usage() {
-    std::string text = "Usage: gamedb [--kind K] [--quiet] COMMAND ARGUMENTS\n\nCommands:\n";
+    std::string text =
+        "Usage: gamedb [--kind K] [--quiet] COMMAND ARGUMENTS\n"
+        "       gamedb FILE   (what dropping FILE on the program does: a database or archive\n"
+        "                     is unpacked into a workbook beside it, FILE.xlsx or FILE (2).xlsx;\n"
+        "                     a workbook is packed back into the database or archive it came\n"
+        "                     from, which is first copied to FILE.bak)\n"
+        "\nCommands:\n";
     for (const Command& command : kCommands) {
         std::string line = "  " + std::string(command.name) + " " + std::string(command.operands);
         line.resize(std::max<std::size_t>(line.size() + 1, 30), ' ');
@@ -79,6 +86,7 @@ int BadUsage(const std::string& message) {
 int Run(std::span<const std::string> args) {
     Invocation invocation;
     const Command* command = nullptr;
+    std::string dropped;   // a path given alone: a file dropped on the program
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view a = args[i];
@@ -86,7 +94,8 @@ int Run(std::span<const std::string> args) {
             if (!command) {
                 for (const Command& c : kCommands)
                     if (c.name == a) command = &c;
-                if (!command) return BadUsage("unknown command '" + args[i] + "'");
+                if (!command && !dropped.empty()) return BadUsage("unknown command '" + dropped + "'");
+                if (!command) dropped = args[i];
             } else {
                 invocation.operands.push_back(args[i]);
             }
@@ -117,6 +126,12 @@ int Run(std::span<const std::string> args) {
         } else {
             return BadUsage("unknown option '" + args[i] + "'");
         }
+    }
+    if (!command && !dropped.empty()) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(PathFromUtf8(dropped), error))
+            return BadUsage("unknown command '" + dropped + "'");
+        return RunDropped(invocation, dropped);
     }
     if (!command) return BadUsage("no command given");
     if (invocation.operands.size() < command->minOperands || invocation.operands.size() > command->maxOperands)

@@ -220,6 +220,13 @@ int RunUnpackArchive(const Invocation& invocation) {
 }
 
 int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument& member) {
+    DiskInputFolder in(PathFromUtf8(invocation.operands[0]));
+    const int status = PackIntoMember(invocation, in, member);
+    RecordPackedSource(PathFromUtf8(invocation.operands[0]), invocation.operands[1]);
+    return status;
+}
+
+int PackIntoMember(const Invocation& invocation, InputFolder& in, const resarc::MemberArgument& member) {
     const fs::path archivePath = PathFromUtf8(member.archive);
     // The database is packed beside the archive first; a bad table stops
     // the run before the archive is touched.
@@ -231,11 +238,10 @@ int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument
             fs::remove(path, ignored);
         }
     } cleanup{packed};
-    const PackSummary summary = PackWithReport(invocation, PathFromUtf8(invocation.operands[0]), packed);
+    const PackSummary summary = PackWithReport(invocation, in, packed);
     std::vector<resarc::Edit> edits;
     edits.push_back(resarc::Edit{resarc::EditKind::kReplace, resarc::MemberFromFile(packed, MemberName(member.member))});
     const resarc::UpdateResult result = resarc::UpdateArchive(archivePath, archivePath, std::move(edits));
-    RecordPackedSource(PathFromUtf8(invocation.operands[0]), invocation.operands[1]);
     if (!invocation.quiet) {
         Report("packed " + Quoted(invocation.operands[0]) + " into " + Quoted(invocation.operands[1]) + " (" +
                std::to_string(summary.bytes) + " bytes); " + ChangeSummary(result));
@@ -244,8 +250,10 @@ int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument
 }
 
 int RunPackArchive(const Invocation& invocation) {
-    const ArchiveFolderSummary summary =
-        PackArchive(PathFromUtf8(invocation.operands[0]), PathFromUtf8(invocation.operands[1]));
+    return ReportPackedArchive(invocation, PackArchive(PathFromUtf8(invocation.operands[0]), PathFromUtf8(invocation.operands[1])));
+}
+
+int ReportPackedArchive(const Invocation& invocation, const ArchiveFolderSummary& summary) {
     if (!invocation.quiet) {
         std::string replaced;
         for (const std::string& name : summary.replaced) replaced += (replaced.empty() ? "" : ", ") + Quoted(name);

@@ -15,6 +15,7 @@
 #include "gamedb/pack.h"
 #include "gamedb/provenance.h"
 #include "gamedb/unpack.h"
+#include "gamedb/workbook_folder.h"
 
 namespace gamedb::cli {
 namespace {
@@ -40,11 +41,36 @@ SetSource PackedSource(const std::filesystem::path& target, const KindSpec& kind
 
 }  // namespace
 
-PackSummary PackWithReport(const Invocation& invocation, const std::filesystem::path& dir,
-                           const std::filesystem::path& target) {
-    DiskInputFolder in(dir);
+// The kind of the tables in `in`, checked against --kind and the target's name.
+const KindSpec& CheckedKind(const Invocation& invocation, InputFolder& in) {
+    // Tables of one kind packed under another kind's name would replace a
+    // database the game reads as something else.
+    const KindSpec& kind = ManifestKind(in);
+    const std::string& target = invocation.operands[1];
+    const KindSpec* named = KindForFileName(target);
+    if (!invocation.kind.empty() && invocation.kind != kind.name)
+        throw UsageError(in.Label() + " holds a " + std::string(kind.name) + " database, not " + invocation.kind);
+    if (invocation.kind.empty() && named && named != &kind)
+        throw UsageError(in.Label() + " holds a " + std::string(kind.name) + " database, but the name " +
+                         QuotedPath(PathFromUtf8(target)) + " is that of a " + std::string(named->name) +
+                         " database; give --kind " + std::string(kind.name) + " to write it all the same");
+    return kind;
+}
+
+void ReportPacked(const Invocation& invocation, const std::string& from, const std::filesystem::path& target,
+                  const PackSummary& summary) {
+    if (invocation.quiet) return;
+    Report("packed " + from + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
+           " bytes): " + Tables(summary.tables));
+    for (const TableSummary& table : summary.tables) {
+        if (table.cp1251) Report("note: " + table.name + " is not UTF-8 and was read as Windows-1251");
+        if (!table.note.empty()) Report("note: " + table.name + ": " + table.note);
+    }
+}
+
+PackSummary PackWithReport(const Invocation& invocation, InputFolder& in, const std::filesystem::path& target) {
     const SourceComparison comparison = CompareWithSource(in, ManifestKind(in), invocation.asTyped);
-    const PackSummary summary = PackToFile(dir, target, comparison.comparison.get());
+    const PackSummary summary = PackToFile(in, target, comparison.comparison.get());
     if (!invocation.quiet) {
         const std::string report = FormatChangeReport(comparison);
         std::fwrite(report.data(), 1, report.size(), stdout);
@@ -56,6 +82,8 @@ PackSummary PackWithReport(const Invocation& invocation, const std::filesystem::
 }
 
 int RunUnpack(const Invocation& invocation) {
+    if (IsWorkbookPath(PathFromUtf8(invocation.operands[1])))
+        return UnpackToWorkbook(invocation, invocation.operands[0], PathFromUtf8(invocation.operands[1]));
     if (IsArchiveFile(PathFromUtf8(invocation.operands[0]))) return RunUnpackArchive(invocation);
     OpenedDatabase database = OpenDatabase(invocation.operands[0], invocation.kind);
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[1]);
@@ -73,6 +101,8 @@ int RunUnpack(const Invocation& invocation) {
 }
 
 int RunPack(const Invocation& invocation) {
+    if (IsWorkbookPath(PathFromUtf8(invocation.operands[0])))
+        return PackWorkbook(invocation, PathFromUtf8(invocation.operands[0]), invocation.operands[1]);
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[0]);
     const std::filesystem::path target = PathFromUtf8(invocation.operands[1]);
     const auto member = SplitMemberArgument(invocation.operands[1]);
@@ -83,33 +113,17 @@ int RunPack(const Invocation& invocation) {
             ReportPackReferences(invocation, [&] { return std::optional(LoadSetFromArchive(target)); }, nullptr);
         return status;
     }
-    // Tables of one kind packed under another kind's name would replace a
-    // database the game reads as something else.
     DiskInputFolder in(dir);
-    const KindSpec& kind = ManifestKind(in);
-    const KindSpec* named = KindForFileName(invocation.operands[1]);
-    if (!invocation.kind.empty() && invocation.kind != kind.name)
-        throw UsageError(QuotedPath(dir) + " holds a " + std::string(kind.name) + " database, not " + invocation.kind);
-    if (invocation.kind.empty() && named && named != &kind)
-        throw UsageError(QuotedPath(dir) + " holds a " + std::string(kind.name) + " database, but the name " +
-                         QuotedPath(target) + " is that of a " + std::string(named->name) + " database; give --kind " +
-                         std::string(kind.name) + " to write it all the same");
+    const KindSpec& kind = CheckedKind(invocation, in);
     if (member) {
         const int status = RunPackIntoMember(invocation, *member);
         if (status == kExitOk)
             ReportPackReferences(invocation, [&] { return std::optional(LoadSetFromArchive(PathFromUtf8(member->archive))); }, &kind);
         return status;
     }
-    const PackSummary summary = PackWithReport(invocation, dir, target);
+    const PackSummary summary = PackWithReport(invocation, in, target);
     RecordPackedSource(dir, invocation.operands[1]);
-    if (!invocation.quiet) {
-        Report("packed " + QuotedPath(dir) + " into " + QuotedPath(target) + " (" + std::to_string(summary.bytes) +
-               " bytes): " + Tables(summary.tables));
-        for (const TableSummary& table : summary.tables) {
-            if (table.cp1251) Report("note: " + table.name + " is not UTF-8 and was read as Windows-1251");
-            if (!table.note.empty()) Report("note: " + table.name + ": " + table.note);
-        }
-    }
+    ReportPacked(invocation, in.Label(), target, summary);
     ReportPackReferences(invocation, [&] { return SetAroundTables(dir, PackedSource(target, kind)); }, &kind);
     return kExitOk;
 }
