@@ -150,7 +150,10 @@ int UnpackToWorkbook(const Invocation& invocation, const std::string& source, co
     return kExitOk;
 }
 
-int PackWorkbook(const Invocation& invocation, const fs::path& book, const std::string& targetArg) {
+int PackWorkbook(const Invocation& given, const fs::path& book, const std::string& targetArg) {
+    // The commands' messages name the operands; a dropped file has only one.
+    Invocation invocation = given;
+    invocation.operands = {resarc::PathToUtf8(book), targetArg};
     const fs::path target = PathFromUtf8(targetArg);
     const auto member = SplitMemberArgument(targetArg);
     PrepareTarget(member ? PathFromUtf8(member->archive) : target);
@@ -163,9 +166,7 @@ int PackWorkbook(const Invocation& invocation, const fs::path& book, const std::
             ReportPackReferences(invocation, [&] { return std::optional(LoadSetFromArchive(target)); }, nullptr);
             return status;
         }
-        Invocation checked = invocation;
-        checked.operands = {resarc::PathToUtf8(book), targetArg};
-        const KindSpec& kind = CheckedKind(checked, in);
+        const KindSpec& kind = CheckedKind(invocation, in);
         if (member) {
             const int status = PackIntoMember(invocation, in, *member);
             ReportPackReferences(invocation, [&] { return std::optional(LoadSetFromArchive(PathFromUtf8(member->archive))); }, &kind);
