@@ -9,6 +9,9 @@ byte for byte. Scenarios:
   xlsx   LOCALE detect=off|on   save as .xlsx, reopen it, save as the table again
   edit   LOCALE                 one number cell changed; pack must succeed and
                                 `gamedb diff` must report exactly that field
+  book   LOCALE                 each database unpacked into a .xlsx workbook,
+                                opened and saved in place, packed back
+  book-edit LOCALE              the edit, in such a workbook
 
     /usr/bin/python3 tools/calc_roundtrip.py --build build/default [--report-only]
 
@@ -166,10 +169,11 @@ class Harness:
         shutil.copytree(database.folder, folder)
         return folder
 
-    def Pack(self, database, folder):
-        """(packed database path or None, gamedb's message)."""
+    def Pack(self, database, folder, source=None):
+        """(packed database path or None, gamedb's message): the tables in
+        `folder`, or the workbook `source` packed beside where `folder` would be."""
         packed = folder + "." + os.path.basename(database.path).split(".", 1)[-1]
-        result = Run([self.gamedb, "pack", folder, packed])
+        result = Run([self.gamedb, "pack", source or folder, packed])
         output = (result.stderr + result.stdout).strip()
         return (packed if result.returncode == 0 else None), output
 
@@ -280,6 +284,58 @@ class Harness:
                 problems.append([database.Name() + ":", "  pack's report does not name %s: %s" % (column, message or "(nothing)")])
         self.Report(name, 1, edited + ", one field changed", problems)
 
+    def Book(self, calc):
+        """Each database's workbook, saved by Calc as it is, packs back."""
+        problems = []
+        for database in self.databases:
+            book = os.path.join(self.work, "book-" + calc.locale, "%s-%d.xlsx" % (database.kind, database.seed))
+            os.makedirs(os.path.dirname(book), exist_ok=True)
+            made = self.Gamedb("--kind", database.kind, "unpack", database.path, book)
+            if made.returncode != 0:
+                raise HarnessError("unpack into %s failed: %s" % (book, made.stderr.strip()))
+            with calc.OpenWorkbook(book) as doc:
+                doc.Save()
+            packed, message = self.Pack(database, book[:-5], book)
+            if packed is None or not SameBytes(packed, database.path):
+                diff = self.Diff(database, packed) if packed else []
+                problems.append([database.Name() + ":", "  " + (message.splitlines() or [""])[0]] +
+                                ["    " + l.strip() for l in diff[:self.args.cells + 1]])
+        self.Report("book " + calc.locale, len(self.databases), "workbooks saved in place, byte for byte", problems)
+
+    def BookEdit(self, calc):
+        kind, block, column = EDIT
+        database = next(d for d in self.databases if d.kind == kind)
+        book = os.path.join(self.work, "book-edit-" + calc.locale, "%s.xlsx" % kind)
+        os.makedirs(os.path.dirname(book))
+        made = self.Gamedb("unpack", database.path, book)
+        if made.returncode != 0:
+            raise HarnessError("unpack into %s failed: %s" % (book, made.stderr.strip()))
+        with calc.OpenWorkbook(book) as doc:
+            doc.UseSheet(block)
+            columns, rows = doc.UsedSize()
+            header = [doc.Cell(c, 0).String for c in range(columns)]
+            c = header.index(column)
+            row = next((r for r in range(1, rows) if doc.CellKind(c, r) == "value" and 1 <= doc.Cell(c, r).Value < 1e6), None)
+            if row is None:
+                raise HarnessError("%s has no small number in column %s" % (block, column))
+            new = float(int(doc.Cell(c, row).Value) + 7)
+            doc.SetNumber(c, row, new)
+            doc.Save()
+        packed, message = self.Pack(database, book[:-5], book)
+        edited = "sheet %s row %d %s set to %s" % (block, row + 1, column, Number(new))
+        problems = []
+        if packed is None:
+            problems.append([database.Name() + ":", "  pack refused: " + message, "  (the edit: %s)" % edited])
+        else:
+            diff = self.Diff(database, packed)
+            fields = [l.strip() for l in diff if l.startswith("    ")]
+            if len(fields) != 1 or not fields[0].startswith(column + ": ") or not fields[0].endswith("-> " + Number(new)):
+                problems.append([database.Name() + ":", "  expected exactly one changed field; diff says:"] +
+                                ["    " + l for l in diff[:self.args.cells + 2]])
+            elif self.args.change_report and column not in message:
+                problems.append([database.Name() + ":", "  pack's report does not name %s: %s" % (column, message)])
+        self.Report("book-edit " + calc.locale, 1, edited + ", one field changed", problems)
+
     def Run(self):
         self.Generate()
         print("spreadsheet: %d databases (%d kinds, seeds %s) unpacked" % (
@@ -292,6 +348,8 @@ class Harness:
                         self.RoundTrip(calc, route, detect, turn)
                         turn += 1
                 self.Edit(calc)
+                self.Book(calc)
+                self.BookEdit(calc)
         print("spreadsheet: %d passed, %d failed" % (self.passed, self.failed))
         return self.failed == 0
 

@@ -192,6 +192,7 @@ class Document:
     def __init__(self, calc, doc):
         self.calc = calc
         self.doc = doc
+        self.sheet = None
 
     def __enter__(self):
         return self
@@ -209,7 +210,11 @@ class Document:
             self.doc = None
 
     def Sheet(self):
-        return self.doc.Sheets.getByIndex(0)
+        return self.doc.Sheets.getByIndex(0) if self.sheet is None else self.doc.Sheets.getByName(self.sheet)
+
+    def UseSheet(self, name):
+        """Cell, SetNumber and UsedSize work on this sheet from now on."""
+        self.sheet = name
 
     def Save(self):
         """File > Save, keeping the text format: the options the file was opened with."""
