@@ -492,9 +492,10 @@ struct WorkbookInputFolder::State {
         double key = 0;
         for (std::size_t r = 1; r < rows.size(); ++r) {
             const workbook::Row& row = rows[r];
-            const bool empty = std::all_of(row.cells.begin(), row.cells.end(), [&](const workbook::Cell& cell) {
-                return cell.kind == workbook::Cell::Kind::Empty ||
-                       (&cell - row.cells.data() == static_cast<std::ptrdiff_t>(recordColumn));
+            // A row cleared whole is a record deleted; one that still has
+            // its number is a record whose every field is empty.
+            const bool empty = std::all_of(row.cells.begin(), row.cells.end(), [](const workbook::Cell& cell) {
+                return cell.kind == workbook::Cell::Kind::Empty;
             });
             if (empty) continue;
             if (recordColumn < row.cells.size() && row.cells[recordColumn].kind != workbook::Cell::Kind::Empty) {
