@@ -92,3 +92,20 @@ timeout 60 "$WINE" "$program" check "Набор" </dev/null >wine-out.txt 2>/dev
 [[ "$(rules <wine-out.txt)" == "$(rules <linux-out.txt)" && -n "$(rules <linux-out.txt)" ]] ||
   fail "check of a set: the findings differ from the Linux build's"
 echo "wine-gamedb: check of a set reports and exits as on Linux"
+
+# Workbooks: a database through a .xlsx written by the Windows build and read
+# by both; an archive unpacked and packed back by dropping files on the program.
+"$native/make_gamedb" --lookalikes units "Юниты.udb" 6
+timeout 60 "$WINE" "$program" --quiet unpack "Юниты.udb" "Юниты.xlsx" </dev/null || fail "workbook: unpack exited with $?"
+"$native/gamedb" --quiet pack "Юниты.xlsx" "linux-units.udb" || fail "workbook: the Linux build cannot pack the Windows build's workbook"
+cmp -s "Юниты.udb" "linux-units.udb" || fail "workbook: packed on Linux, the database differs"
+timeout 60 "$WINE" "$program" --quiet pack "Юниты.xlsx" "Снова.udb" </dev/null || fail "workbook: pack exited with $?"
+cmp -s "Юниты.udb" "Снова.udb" || fail "workbook: the database packed from the workbook differs"
+"$native/gamedb" --quiet res create "Архив.res" "Предметы.idb" "Юниты.udb" "Гоблин.adb"
+cp "Архив.res" "Архив-было.res"
+timeout 60 "$WINE" "$program" "Архив.res" </dev/null 2>err.txt || fail "dropped archive: exited with $?: $(cat err.txt)"
+[[ -f "Архив.xlsx" ]] || fail "dropped archive: no Архив.xlsx beside it"
+timeout 60 "$WINE" "$program" "Архив.xlsx" </dev/null 2>err.txt || fail "dropped workbook: exited with $?: $(cat err.txt)"
+cmp -s "Архив.res" "Архив-было.res" || fail "dropped workbook: the archive changed"
+cmp -s "Архив.res.bak" "Архив-было.res" || fail "dropped workbook: no backup Архив.res.bak"
+echo "wine-gamedb: workbooks: a database and an archive byte for byte, by command and by dropped file"
