@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to the workbook reader as a file. A damaged or
-// hostile workbook must end in workbook::Error within the reader's limits;
+// Feeds arbitrary bytes to the workbook reader as a file, and then to pack
+// as a workbook of tables. A damaged or hostile workbook must end in
+// workbook::Error (gamedb::Error from pack) within the reader's limits;
 // any other exception escapes and aborts, which the fuzzer reports, as it
 // does sanitizer findings, leaks and hangs.
 #include <cstddef>
@@ -11,6 +12,10 @@
 
 #include <unistd.h>
 
+#include "gamedb/byte_io.h"
+#include "gamedb/error.h"
+#include "gamedb/pack.h"
+#include "gamedb/workbook_folder.h"
 #include "workbook/workbook.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -32,6 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (reader.FindSheet(sheet.name) == nullptr) std::abort();
         }
     } catch (const workbook::Error&) {
+    }
+    try {
+        gamedb::WorkbookInputFolder in(path);
+        gamedb::MemorySink sink;
+        gamedb::Pack(in, sink);
+    } catch (const gamedb::Error&) {
     }
     return 0;
 }

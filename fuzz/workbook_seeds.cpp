@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "gamedb/byte_io.h"
+#include "gamedb/unpack.h"
+#include "gamedb/workbook_folder.h"
+#include "tests/support/gamedb_gen.h"
 #include "workbook/workbook.h"
 
 using workbook::Cell;
@@ -28,6 +32,15 @@ int main(int argc, char** argv) {
                                                     Cell::Number(1.5 * r - 3), Cell{}});
             }
             writer.Close();
+        }
+        // Workbooks as unpack writes them, for the path through pack.
+        for (const char* kind : {"items", "acks"}) {
+            gamedb::testing::GenOptions options;
+            options.lookalikeRate = 0.2;
+            const gamedb::testing::Bytes bytes = gamedb::testing::Serialize(gamedb::testing::Generate(*gamedb::FindKind(kind), options));
+            gamedb::MemorySource source(bytes, kind);
+            gamedb::WorkbookOutputFolder out(dir / (std::string(kind) + ".xlsx"));
+            gamedb::Unpack(source, *gamedb::FindKind(kind), out);
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "workbook_seeds: %s\n", e.what());

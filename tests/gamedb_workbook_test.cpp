@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -174,13 +175,16 @@ TEST(WorkbookRoundTrip, ARecordOfEmptyFieldsStays) {
 
 // A copy of `book` as a spreadsheet might save it: sheets in another
 // order, and the rows of each table sheet passed through `rows`.
+// A sheet named `drop` is left out.
 void Resave(const fs::path& book, const fs::path& copy,
-            const std::function<void(const std::string& sheet, std::vector<workbook::Row>&)>& rows) {
+            const std::function<void(const std::string& sheet, std::vector<workbook::Row>&)>& rows,
+            const std::string& drop = {}) {
     workbook::WorkbookReader reader(book);
     std::vector<workbook::SheetInfo> sheets = reader.Sheets();
     std::reverse(sheets.begin(), sheets.end());
     workbook::WorkbookWriter writer(copy);
     for (const workbook::SheetInfo& sheet : sheets) {
+        if (sheet.name == drop) continue;
         std::vector<workbook::Row> read = reader.ReadSheet(sheet);
         if (!sheet.hidden) rows(sheet.name, read);
         workbook::SheetOptions options;
@@ -275,8 +279,16 @@ TEST(WorkbookRoundTrip, AWrongCellIsNamedBySheetRowAndCell) {
     }
 }
 
-TEST(WorkbookRoundTrip, AWorkbookWithoutItsIndexIsRefused) {
+TEST(WorkbookRoundTrip, AWorkbookWithoutItsIndexOrASheetIsRefused) {
     TempDir dir;
+    const Unpacked u = UnpackUnits(dir);
+    Resave(u.book, dir / "short.xlsx", [](const std::string&, std::vector<workbook::Row>&) {}, "monsters");
+    try {
+        PackBook(dir / "short.xlsx");
+        FAIL() << "packed without a sheet";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("has no sheet \"monsters\""), std::string::npos) << e.what();
+    }
     {
         workbook::WorkbookWriter writer(dir / "plain.xlsx");
         writer.BeginSheet("weapons");
