@@ -26,18 +26,12 @@ namespace {
 constexpr std::string_view kFormatLine = "gamedb archive 1";
 constexpr std::string_view kFileKind = "file";
 
-[[noreturn]] void Fail(const fs::path& path, const std::string& problem) {
-    Place place;
-    place.file = QuotedPath(path);
-    throw Error(place, problem);
-}
-
 std::string Utf8Name(const resarc::Entry& entry) { return resarc::Cp1251ToUtf8(entry.name); }
 
 fs::path MemberPath(const fs::path& archive, std::string_view cp1251Name) {
     const fs::path relative = resarc::SafeRelativePath(cp1251Name);
     if (relative.empty()) {
-        Fail(archive, "the member \"" + resarc::Cp1251ToUtf8(cp1251Name) +
+        FailAt(archive, "the member \"" + resarc::Cp1251ToUtf8(cp1251Name) +
                           "\" has a name that cannot be a path inside a folder (an empty part, `..`, a drive, a "
                           "control character, or a character or device name that Windows forbids)");
     }
@@ -55,20 +49,20 @@ void CheckMemberPaths(const fs::path& archivePath, std::span<const resarc::Entry
         for (char& c : folded) c = static_cast<char>(resarc::Cp1251Lower(static_cast<unsigned char>(c)));
         const std::string name = Utf8Name(*entry);
         if (withRecord && folded == "~archive.txt")
-            Fail(archivePath, "the member \"" + name + "\" has the name of the folder's own record");
+            FailAt(archivePath, "the member \"" + name + "\" has the name of the folder's own record");
         if (const auto it = files.find(folded); it != files.end()) {
-            Fail(archivePath, "the members \"" + it->second + "\" and \"" + name +
+            FailAt(archivePath, "the members \"" + it->second + "\" and \"" + name +
                                   "\" would be the same file (names are one where case is ignored, as on Windows); "
                                   "nothing was written");
         }
         if (const auto it = folders.find(folded); it != folders.end()) {
-            Fail(archivePath, "the member \"" + name + "\" would be the folder of \"" + it->second + "\"");
+            FailAt(archivePath, "the member \"" + name + "\" would be the folder of \"" + it->second + "\"");
         }
         files.emplace(folded, name);
         for (std::size_t slash = folded.find('\\'); slash != std::string::npos; slash = folded.find('\\', slash + 1)) {
             const std::string folder = folded.substr(0, slash);
             if (const auto it = files.find(folder); it != files.end()) {
-                Fail(archivePath, "the member \"" + it->second + "\" would be the folder of \"" + name + "\"");
+                FailAt(archivePath, "the member \"" + it->second + "\" would be the folder of \"" + name + "\"");
             }
             folders.emplace(folder, name);
         }
@@ -88,10 +82,10 @@ void WriteMember(const resarc::Archive& archive, const resarc::Entry& entry, Dis
 bool SameContent(const fs::path& file, const resarc::Archive& archive, const resarc::Entry& entry) {
     std::error_code error;
     const std::uintmax_t size = fs::file_size(file, error);
-    if (error) Fail(file, "cannot read: " + error.message());
+    if (error) FailAt(file, "cannot read: " + error.message());
     if (size != entry.size) return false;
     idb::ScopedFile in = idb::OpenForRead(file, error);
-    if (!in) Fail(file, "cannot open: " + error.message());
+    if (!in) FailAt(file, "cannot open: " + error.message());
     bool same = true;
     std::string piece;
     archive.Stream(entry, [&](std::string_view expected) {
@@ -280,9 +274,9 @@ ArchiveFolderSummary PackArchive(InputFolder& in, const fs::path& target, bool f
     const ArchiveManifest manifest = ReadArchiveManifest(in);
     const fs::path sourcePath = PathFromUtf8(manifest.archive);
     std::error_code error;
-    if (fs::is_directory(target, error)) Fail(target, "is a folder; expected the archive file to write");
+    if (fs::is_directory(target, error)) FailAt(target, "is a folder; expected the archive file to write");
     if (const fs::path record = in.PathOf(std::string(kArchiveManifestName)); !record.empty() && idb::SameFile(record, target)) {
-        Fail(target, "refusing to write the archive over the folder's own record");
+        FailAt(target, "refusing to write the archive over the folder's own record");
     }
     try {
         const resarc::Archive archive = resarc::Archive::Open(sourcePath);
@@ -290,7 +284,7 @@ ArchiveFolderSummary PackArchive(InputFolder& in, const fs::path& target, bool f
         TemporaryFiles temporaries(target);
         for (const ManifestMember& listed : manifest.members) {
             const resarc::Entry* entry = archive.FindUtf8(listed.name);
-            if (!entry) Fail(sourcePath, "has no member \"" + listed.name + "\" any more (listed in " + in.Label() + ")");
+            if (!entry) FailAt(sourcePath, "has no member \"" + listed.name + "\" any more (listed in " + in.Label() + ")");
             const std::u8string relative = MemberPath(sourcePath, entry->name).generic_u8string();
             const std::string name(relative.begin(), relative.end());
             fs::path content = in.PathOf(name);
@@ -298,11 +292,11 @@ ArchiveFolderSummary PackArchive(InputFolder& in, const fs::path& target, bool f
                 // A member that is not in the folder stays as the archive has it.
                 if (!filesInFolder) continue;
                 if (idb::SameFile(content, target)) {
-                    Fail(target, "refusing to write the archive over one of its own members' files");
+                    FailAt(target, "refusing to write the archive over one of its own members' files");
                 }
             } else {
                 if (filesInFolder && !fs::is_directory(content, error))
-                    Fail(content, "is missing: expected the tables of the member \"" + listed.name + "\"");
+                    FailAt(content, "is missing: expected the tables of the member \"" + listed.name + "\"");
                 const std::unique_ptr<InputFolder> tables = in.Part(name);
                 content = temporaries.Next();
                 FileSink sink(content);
@@ -311,7 +305,7 @@ ArchiveFolderSummary PackArchive(InputFolder& in, const fs::path& target, bool f
             }
             if (SameContent(content, archive, *entry)) continue;
             std::uintmax_t size = fs::file_size(content, error);
-            if (error) Fail(content, "cannot read: " + error.message());
+            if (error) FailAt(content, "cannot read: " + error.message());
             edits.push_back(resarc::Edit{resarc::EditKind::kReplace,
                                          resarc::Member{entry->name, 0, resarc::FileRegion{content, 0, size}}});
             summary.replaced.push_back(Utf8Name(*entry));

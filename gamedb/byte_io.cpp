@@ -154,4 +154,10 @@ void FileSink::Close() {
     if (!file_.Close()) Fail(QuotedPath(path_), position_, "write error at close (disk full?)");
 }
 
+void FailAt(const std::filesystem::path& path, const std::string& problem) {
+    Place place;
+    place.file = QuotedPath(path);
+    throw Error(place, problem);
+}
+
 }  // namespace gamedb

@@ -143,5 +143,7 @@ private:
 // "\"path\"" as UTF-8 on every platform, for labels and messages.
 std::string QuotedPath(const std::filesystem::path& path);
 std::filesystem::path PathFromUtf8(std::string_view text);
+// Throws Error naming the file `path` and the problem.
+[[noreturn]] void FailAt(const std::filesystem::path& path, const std::string& problem);
 
 }  // namespace gamedb

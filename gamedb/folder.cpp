@@ -10,12 +10,6 @@ namespace gamedb {
 namespace fs = std::filesystem;
 namespace {
 
-[[noreturn]] void Fail(const fs::path& path, const std::string& problem) {
-    Place place;
-    place.file = QuotedPath(path);
-    throw Error(place, problem);
-}
-
 class MemoryOutput final : public TextOutput {
 public:
     explicit MemoryOutput(std::string& target) : target_(target) { target_.clear(); }
@@ -116,9 +110,9 @@ fs::path DiskOutputFolder::PrepareFolder(const fs::path& relative) {
         }
         for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
             if (fs::create_directory(*it, error)) created_.push_back(*it);
-            if (error) Fail(*it, "cannot create the folder: " + error.message());
+            if (error) FailAt(*it, "cannot create the folder: " + error.message());
         }
-        if (!fs::is_directory(dir_, error)) Fail(dir_, "is not a folder");
+        if (!fs::is_directory(dir_, error)) FailAt(dir_, "is not a folder");
         rootReady_ = true;
     }
     fs::path folder = dir_;
@@ -126,13 +120,13 @@ fs::path DiskOutputFolder::PrepareFolder(const fs::path& relative) {
         folder /= part;
         if (checked_.count(folder)) continue;
         if (idb::IsLink(folder))
-            Fail(folder, "is a link; refusing to write through it, out of the folder " + QuotedPath(dir_));
+            FailAt(folder, "is a link; refusing to write through it, out of the folder " + QuotedPath(dir_));
         const fs::file_type type = fs::symlink_status(folder, error).type();
         if (type == fs::file_type::not_found) {
             if (fs::create_directory(folder, error)) created_.push_back(folder);
-            if (error) Fail(folder, "cannot create the folder: " + error.message());
+            if (error) FailAt(folder, "cannot create the folder: " + error.message());
         } else if (type != fs::file_type::directory) {
-            Fail(folder, "is in the way of a folder the output needs");
+            FailAt(folder, "is in the way of a folder the output needs");
         }
         checked_.insert(folder);
     }
@@ -143,9 +137,9 @@ std::unique_ptr<TextOutput> DiskOutputFolder::Create(const std::string& name) { 
 
 std::unique_ptr<TextOutput> DiskOutputFolder::CreateAt(const fs::path& relative) {
     const fs::path final = PrepareFolder(relative.parent_path()) / relative.filename();
-    if (const std::string problem = idb::NotReplaceable(final); !problem.empty()) Fail(final, problem);
+    if (const std::string problem = idb::NotReplaceable(final); !problem.empty()) FailAt(final, problem);
     for (const fs::path& input : protected_)
-        if (idb::SameFile(final, input)) Fail(final, "refusing to replace the input with an output");
+        if (idb::SameFile(final, input)) FailAt(final, "refusing to replace the input with an output");
     const fs::path temporary = idb::TemporaryBeside(final);
     auto output = std::make_unique<DiskOutput>(temporary);
     pending_.emplace_back(temporary, final);
@@ -159,7 +153,7 @@ void DiskOutputFolder::Commit() {
     if (!pending_.empty()) {
         std::error_code error;
         fs::remove(pending_.back().second, error);
-        if (error) Fail(pending_.back().second, "cannot replace: " + error.message());
+        if (error) FailAt(pending_.back().second, "cannot replace: " + error.message());
     }
     for (const auto& [temporary, final] : pending_) MoveOver(temporary, final);
     pending_.clear();

@@ -25,12 +25,6 @@ namespace gamedb::cli {
 namespace fs = std::filesystem;
 namespace {
 
-[[noreturn]] void Fail(const fs::path& path, const std::string& problem) {
-    Place place;
-    place.file = QuotedPath(path);
-    throw Error(place, problem);
-}
-
 bool Exists(const fs::path& path) {
     std::error_code error;
     return fs::symlink_status(path, error).type() != fs::file_type::not_found;
@@ -49,7 +43,7 @@ void RefuseReplacingWorkbook(const fs::path& book) {
         if (list.empty()) return;
         problem = "holds tables changed since they were unpacked: " + list + "; unpacking would replace them";
     }
-    Fail(book, problem + " (save it elsewhere, or give --force to replace it)");
+    FailAt(book, problem + " (save it elsewhere, or give --force to replace it)");
 }
 
 // `name.ext` -> `name (2).ext`, ... : the first name not taken.
@@ -97,7 +91,7 @@ std::string RecordedSource(const fs::path& book) {
         source = ReadProvenance(in).source;
     }
     if (source.empty())
-        Fail(book, "does not record the database or archive it came from; pack it with: gamedb pack " +
+        FailAt(book, "does not record the database or archive it came from; pack it with: gamedb pack " +
                        QuotedPath(book) + " DATABASE");
     return source;
 }
@@ -189,7 +183,7 @@ int RunDropped(const Invocation& invocation, const std::string& path) {
             const auto member = SplitMemberArgument(source);
             const fs::path target = member ? PathFromUtf8(member->archive) : PathFromUtf8(source);
             if (!fs::is_regular_file(target))
-                Fail(target, "is not there to pack into (the workbook came from it); pack it with: gamedb pack " +
+                FailAt(target, "is not there to pack into (the workbook came from it); pack it with: gamedb pack " +
                                  QuotedPath(file) + " DATABASE");
             const fs::path backup = KeepBackup(target);
             // Nothing was replaced when pack failed: the copy is not needed.
