@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/in_place.h"
 #include "gamedb/pack.h"
 
 namespace gamedb::cli {
@@ -27,6 +28,7 @@ struct Invocation {
     bool strict = false;                 // --strict (check of a set)
     bool force = false;                  // --force (unpack over edited tables)
     bool asTyped = false;                // --as-typed (pack)
+    std::string layout;                  // --layout L (unpack into a workbook)
 };
 
 // Writes a line "gamedb: MESSAGE" to stderr.
@@ -51,6 +53,16 @@ int RunPackArchive(const Invocation& invocation);
 // pack DIR ARCHIVE:MEMBER: the database replaces that member.
 int RunPackIntoMember(const Invocation& invocation, const resarc::MemberArgument& member);
 std::string ResUsage();
+// A member name typed by the user: UTF-8 to Windows-1251, `/` to `\`.
+std::string MemberName(const std::string& utf8);
+// What an in-place change of an archive did, for the summary line.
+std::string ChangeSummary(const resarc::UpdateResult& result);
+
+// The community's workbook layout (cli/gamedb/community.cpp): pack a
+// workbook in that layout (nullopt when the first operand is none), and
+// unpack into one (--layout community).
+std::optional<int> TryPackCommunity(const Invocation& invocation);
+int RunUnpackCommunity(const Invocation& invocation);
 // Packs `dir` into `target` through PackToFile, with the change report
 // against the tables' source on stdout.
 PackSummary PackWithReport(const Invocation& invocation, const std::filesystem::path& dir,

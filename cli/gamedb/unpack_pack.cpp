@@ -56,6 +56,8 @@ PackSummary PackWithReport(const Invocation& invocation, const std::filesystem::
 }
 
 int RunUnpack(const Invocation& invocation) {
+    if (invocation.layout == "community") return RunUnpackCommunity(invocation);
+    if (!invocation.layout.empty()) throw UsageError("unknown layout \"" + invocation.layout + "\" (known: community)");
     if (IsArchiveFile(PathFromUtf8(invocation.operands[0]))) return RunUnpackArchive(invocation);
     OpenedDatabase database = OpenDatabase(invocation.operands[0], invocation.kind);
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[1]);
@@ -73,6 +75,7 @@ int RunUnpack(const Invocation& invocation) {
 }
 
 int RunPack(const Invocation& invocation) {
+    if (const std::optional<int> status = TryPackCommunity(invocation)) return *status;
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[0]);
     const std::filesystem::path target = PathFromUtf8(invocation.operands[1]);
     const auto member = SplitMemberArgument(invocation.operands[1]);
