@@ -4,8 +4,6 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 
@@ -24,7 +22,8 @@ using Bytes = std::vector<std::uint8_t>;
 using ByteSpan = std::span<const std::uint8_t>;
 using workbook::Cell;
 
-constexpr std::uint32_t kTitleRow = 1;   // rows from 0: row 2 of the sheet
+// Rows and columns from 0: row 1 and column A hold nothing, row 2 the
+// titles, row 3 the codes, the records from row 4 on.
 constexpr std::uint32_t kCodeRow = 2;
 constexpr std::uint32_t kFirstColumn = 1;  // column B
 constexpr std::uint32_t kNewNan = 0xFFFFFFFFu;  // the one NaN the game's files hold
@@ -905,16 +904,21 @@ std::string BaseKey(const BlockSpec& block, const NodeView& record) {
     return {};
 }
 
-std::string RowKey(const SheetData& sheet, const SheetData::Row& row) {
-    if (sheet.block->keyTag < 0) return {};
+// The row's key cell as text; nullopt when the block has no key.
+std::optional<std::string> RowKeyText(const SheetData& sheet, const SheetData::Row& row) {
+    if (sheet.block->keyTag < 0) return std::nullopt;
     for (std::size_t i = 0; i < sheet.slots.size(); ++i) {
         if (sheet.slots[i].field->tag != sheet.block->keyTag) continue;
         const std::uint32_t column = sheet.columns[i].front();
-        const std::string text = column < row.cells.size() ? CellText(row.cells[column]) : std::string();
-        const auto bytes = resarc::Utf8ToCp1251(text);
-        return "+" + bytes.value_or(text) + std::string(1, '\0');
+        return column < row.cells.size() ? CellText(row.cells[column]) : std::string();
     }
-    return {};
+    return std::nullopt;
+}
+
+std::string RowKey(const SheetData& sheet, const SheetData::Row& row) {
+    const std::optional<std::string> text = RowKeyText(sheet, row);
+    if (!text) return {};
+    return "+" + resarc::Utf8ToCp1251(*text).value_or(*text) + std::string(1, '\0');
 }
 
 // A block's records from its sheet, merged with the base block's.
@@ -936,7 +940,9 @@ Bytes BuildBlock(const SheetData& sheet, const BaseBlock* base, const std::strin
     }
     Bytes out;
     for (std::size_t j = 0; j < n; ++j) {
-        std::string where = std::string(sheet.block->name) + " record " + std::to_string(j + 1) + " ";
+        const std::optional<std::string> key = RowKeyText(sheet, sheet.rows[j]);
+        const std::string where = std::string(sheet.block->name) + " record " + std::to_string(j + 1) +
+                                  (key && !key->empty() ? " \"" + *key + "\" " : " ");
         RowMerger merger(sheet, sheet.rows[j], label, where, report);
         if (partner[j]) {
             const NodeView& record = base->records[*partner[j]];
@@ -1050,7 +1056,7 @@ void WriteCommunityWorkbook(const std::filesystem::path& path, std::span<const C
         const BlockSpec& block = *FindBlock(kind, layout.block);
         writer.BeginSheet(layout.name, options);
         writer.AddRow({});
-        std::vector<Cell> titles(1), codes(1);
+        std::vector<Cell> titles(kFirstColumn), codes(kFirstColumn);
         std::vector<Slot> slots;
         for (const CommunityColumn& column : layout.columns) {
             titles.push_back(Cell::Text(std::string(column.title)));
@@ -1067,7 +1073,7 @@ void WriteCommunityWorkbook(const std::filesystem::path& path, std::span<const C
         std::vector<Cell> cells;
         for (const NodeView& record : b->records) {
             const std::vector<NodeView> fields = Items(record.payload);
-            cells.assign(1, Cell{});
+            cells.assign(kFirstColumn, Cell{});
             for (const Slot& slot : slots) {
                 std::optional<ByteSpan> payload;
                 for (const NodeView& f : fields)
