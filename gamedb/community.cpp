@@ -1018,7 +1018,8 @@ CommunityPack PackCommunity(workbook::WorkbookReader& book, const std::string& b
         blocks.emplace_back(block.node.header.tag, std::move(records));
     }
     for (std::size_t i = 0; i < sheets.size(); ++i) {
-        if (done[i]) continue;
+        // An empty sheet is how the layout shows a block the database lacks.
+        if (done[i] || sheets[i].rows.empty()) continue;
         Bytes records = BuildBlock(sheets[i], nullptr, bookLabel, report);
         AppendNode(file, sheets[i].block->tag, records);
         blocks.emplace_back(sheets[i].block->tag, std::move(records));
@@ -1031,7 +1032,9 @@ CommunityPack PackCommunity(workbook::WorkbookReader& book, const std::string& b
 
     if (result.changed) {
         SourceComparison comparison;
-        comparison.source = baseLabel;
+        // The report quotes the name itself.
+        const bool quoted = baseLabel.size() >= 2 && baseLabel.front() == '"' && baseLabel.back() == '"';
+        comparison.source = quoted ? baseLabel.substr(1, baseLabel.size() - 2) : baseLabel;
         comparison.comparison = std::make_unique<BaseComparison>(std::make_unique<MemorySource>(*baseBytes, baseLabel), kind, true);
         for (auto& [tag, records] : blocks) comparison.comparison->Block(tag, {}, records);
         comparison.comparison->Finish();

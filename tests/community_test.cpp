@@ -427,7 +427,10 @@ TEST(CommunityWorkbook, WrittenWorkbookShowsTheFactsAndPacksBack) {
     }
     for (const KindSpec& kind : Kinds()) {
         for (std::uint64_t seed = 1; seed <= 4; ++seed) {
-            const Bytes base = Serialize(Generate(kind, GenOptions::Irregular(seed, 0.08)));
+            GenDatabase db = Generate(kind, GenOptions::Irregular(seed, 0.08));
+            // A block the database lacks shows as an empty sheet, and stays lacking.
+            if (seed == 4) db.blocks.erase(db.blocks.begin());
+            const Bytes base = Serialize(db);
             const CommunitySource source{&kind, base, "db"};
             WriteCommunityWorkbook(dir / "irregular.xlsx", std::span(&source, 1));
             ASSERT_EQ(PackBook(dir / "irregular.xlsx", kind, base).bytes, base) << kind.name << " seed " << seed;
