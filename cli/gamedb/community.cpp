@@ -205,7 +205,10 @@ int RunUnpackCommunity(const Invocation& invocation) {
     }
     Staged staged(output);
     fs::remove(staged.path);
-    WriteCommunityWorkbook(staged.path, sources, output.parent_path());
+    // The workbook library's own temporary files go beside the output too
+    // (on Windows the system's place for them may not be writable).
+    std::error_code error;
+    WriteCommunityWorkbook(staged.path, sources, fs::absolute(output, error).parent_path());
     MoveOver(staged.path, output);
     if (!invocation.quiet) {
         std::string kinds;
