@@ -671,11 +671,10 @@ private:
         for (const std::uint32_t c : columns)
             if (CellText(CellAt(c)) != CellText(shown)) edited.push_back(c);
         if (edited.size() == 1) chosen = edited.front();
-        const auto letters = ColumnLetters;
         std::string names;
-        for (const std::uint32_t c : columns) names += (names.empty() ? "" : " and ") + letters(c);
+        for (const std::uint32_t c : columns) names += (names.empty() ? "" : " and ") + ColumnLetters(c);
         report_.notes.push_back("sheet \"" + sheet_.name + "\" row " + std::to_string(row_.index + 1) + ": columns " +
-                                names + " (" + sheet_.slots[index].code + ") disagree; " + letters(chosen) + " was taken (" +
+                                names + " (" + sheet_.slots[index].code + ") disagree; " + ColumnLetters(chosen) + " was taken (" +
                                 (edited.size() == 1 ? "it differs from the database" : "the first") + ")");
         return chosen;
     }
@@ -769,8 +768,8 @@ private:
                 NoteItemKept(slot, i, items[i].payload, ShowItem(slot.leaf, items[i].payload));
     }
 
-    // The slot indexes of a field (of the record, or of the nested record
-    // `nestedTag`), with the element each stands for.
+    // One field of the record (or, with `nestedTag`, of the nested record
+    // of that tag): nullopt when the base's payload stays, else the new one.
     std::optional<Bytes> MergeField(const FieldSpec& field, std::optional<ByteSpan> base, int nestedTag) {
         const std::uint8_t tag = nestedTag >= 0 ? static_cast<std::uint8_t>(nestedTag) : field.tag;
         if (nestedTag >= 0) {
