@@ -10,6 +10,7 @@
 #include "archive/cp1251.h"
 #include "gamedb/byte_io.h"
 #include "gamedb/change_report.h"
+#include "gamedb/diff.h"
 #include "gamedb/error.h"
 #include "gamedb/framing.h"
 #include "gamedb/value_diff.h"
@@ -927,15 +928,10 @@ Bytes BuildBlock(const SheetData& sheet, const BaseBlock* base, const std::strin
     if (base != nullptr && base->records.size() == n) {
         for (std::size_t i = 0; i < n; ++i) partner[i] = i;
     } else if (base != nullptr) {
-        std::map<std::string, std::vector<std::size_t>> byKey;
-        for (std::size_t i = 0; i < base->records.size(); ++i) byKey[BaseKey(*sheet.block, base->records[i])].push_back(i);
-        std::map<std::string, std::size_t> used;
-        for (std::size_t j = 0; j < n; ++j) {
-            const std::string key = RowKey(sheet, sheet.rows[j]);
-            const auto it = byKey.find(key);
-            std::size_t& next = used[key];
-            if (it != byKey.end() && next < it->second.size()) partner[j] = it->second[next++];
-        }
+        std::vector<std::string> oldKeys, newKeys;
+        for (const NodeView& record : base->records) oldKeys.push_back(BaseKey(*sheet.block, record));
+        for (const SheetData::Row& row : sheet.rows) newKeys.push_back(RowKey(sheet, row));
+        partner = PairByKey(oldKeys, newKeys);
     }
     Bytes out;
     for (std::size_t j = 0; j < n; ++j) {
