@@ -717,5 +717,31 @@ TEST(CommunityWorkbook, CommandLineRoundTripEditAndRefusal) {
         EXPECT_THAT(entry.path().filename().string(), ::testing::Not(HasSubstr(".tmp"))) << "a temporary was left";
 }
 
+// What the command line refuses before anything is written: a workbook
+// name that is not .xlsx, a layout it does not know, an archive with two
+// databases of one kind (which one would the sheets go to?).
+TEST(CommunityWorkbook, CommandLineRefusesWhatItCannotTell) {
+    TempDir dir;
+    const std::vector<GenDatabase> dbs = Databases(4);
+    const Bytes items = Serialize(dbs[0]);
+    WriteBytes(dir / "items.idb", items);
+    auto run = [&](const std::string& args) { return idb::testing::RunProgram(dir, GAMEDB_PATH, args); };
+    EXPECT_EQ(run("unpack items.idb items.txt --layout community").exitCode, 2);
+    EXPECT_EQ(run("unpack items.idb book.xlsx --layout sideways").exitCode, 2);
+    EXPECT_FALSE(fs::exists(dir / "book.xlsx"));
+    ASSERT_EQ(run("unpack items.idb book.xlsx --layout community").exitCode, 0);
+
+    const std::string bytes(items.begin(), items.end());
+    const std::vector<resarc::Member> members = {{"a.idb", 1000, bytes}, {"b.idb", 1000, bytes}};
+    resarc::WriteArchive(dir / "two.res", members);
+    const std::string before = ReadFile(dir / "two.res");
+    const auto r = run("pack book.xlsx two.res");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_THAT(r.err, HasSubstr("more than one items database"));
+    EXPECT_EQ(ReadFile(dir / "two.res"), before);
+    EXPECT_EQ(run("pack book.xlsx two.res:b.idb").exitCode, 0);
+    EXPECT_EQ(ReadFile(dir / "two.res"), before);
+}
+
 }  // namespace
 }  // namespace gamedb::testing
