@@ -4,7 +4,6 @@
 #include <bit>
 #include <charconv>
 #include <cstring>
-#include <map>
 
 #include "gamedb/cells.h"
 #include "gamedb/checksum.h"
@@ -263,15 +262,10 @@ void BaseComparison::Compare(std::vector<std::uint8_t>& records) {
         byPosition = moved * 2 <= n;
     }
     if (!byPosition && keyField != nullptr) {
-        std::map<std::string, std::vector<std::size_t>> byKey;
-        for (std::size_t i = 0; i < old.records.size(); ++i) byKey[keyText(old.bytes, old.records[i])].push_back(i);
-        std::map<std::string, std::size_t> used;
-        for (std::size_t j = 0; j < n; ++j) {
-            const std::string k = keyText(records, now.records[j]);
-            const auto it = byKey.find(k);
-            std::size_t& next = used[k];
-            if (it != byKey.end() && next < it->second.size()) partner[j] = it->second[next++];
-        }
+        std::vector<std::string> oldKeys, newKeys;
+        for (const Rec& r : old.records) oldKeys.push_back(keyText(old.bytes, r));
+        for (const Rec& r : now.records) newKeys.push_back(keyText(records, r));
+        partner = PairByKey(oldKeys, newKeys);
     } else {
         for (std::size_t j = 0; j < std::min(n, old.records.size()); ++j) partner[j] = j;
     }

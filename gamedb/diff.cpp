@@ -151,18 +151,12 @@ BlockDiff CompareBlocks(const Block& a, const Block& b, const KindSpec& kind) {
     std::vector<std::optional<std::size_t>> partner(b.records.size());
     std::vector<bool> paired(a.records.size(), false);
     if (spec != nullptr && spec->keyTag >= 0) {
-        std::map<std::string, std::vector<std::size_t>> byKey;
-        for (std::size_t i = 0; i < a.records.size(); ++i) byKey[PairingKey(a.records[i], spec)].push_back(i);
-        std::map<std::string, std::size_t> used;
-        for (std::size_t j = 0; j < b.records.size(); ++j) {
-            const std::string key = PairingKey(b.records[j], spec);
-            const auto it = byKey.find(key);
-            std::size_t& next = used[key];
-            if (it != byKey.end() && next < it->second.size()) {
-                partner[j] = it->second[next++];
-                paired[*partner[j]] = true;
-            }
-        }
+        std::vector<std::string> oldKeys, newKeys;
+        for (const Record& r : a.records) oldKeys.push_back(PairingKey(r, spec));
+        for (const Record& r : b.records) newKeys.push_back(PairingKey(r, spec));
+        partner = PairByKey(oldKeys, newKeys);
+        for (const auto& p : partner)
+            if (p) paired[*p] = true;
     } else {
         for (std::size_t j = 0; j < std::min(a.records.size(), b.records.size()); ++j) {
             partner[j] = j;
@@ -316,6 +310,20 @@ std::string Identity(const RecordChange& change, bool useOld) {
 std::string Counted(std::size_t n, const char* what) { return std::to_string(n) + " " + what; }
 
 }  // namespace
+
+std::vector<std::optional<std::size_t>> PairByKey(const std::vector<std::string>& oldKeys,
+                                                  const std::vector<std::string>& newKeys) {
+    std::map<std::string, std::vector<std::size_t>> byKey;
+    for (std::size_t i = 0; i < oldKeys.size(); ++i) byKey[oldKeys[i]].push_back(i);
+    std::map<std::string, std::size_t> used;
+    std::vector<std::optional<std::size_t>> partner(newKeys.size());
+    for (std::size_t j = 0; j < newKeys.size(); ++j) {
+        const auto it = byKey.find(newKeys[j]);
+        std::size_t& next = used[newKeys[j]];
+        if (it != byKey.end() && next < it->second.size()) partner[j] = it->second[next++];
+    }
+    return partner;
+}
 
 std::string FormatDiff(const DiffResult& diff, std::size_t maxRecords) {
     std::string out;

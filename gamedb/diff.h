@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,11 @@ struct DiffResult {
 
     bool Equal() const;
 };
+
+// Pairs records by key: the k-th new record with key K takes the k-th old
+// record with K (so duplicate keys pair in file order); nullopt: no partner.
+std::vector<std::optional<std::size_t>> PairByKey(const std::vector<std::string>& oldKeys,
+                                                  const std::vector<std::string>& newKeys);
 
 // Reads both databases once; holds one block of each at a time when their
 // blocks come in the same order. Throws Error when either cannot be read.

@@ -40,7 +40,7 @@ run_fuzzer() {
   grep -E '^(Done|stat::peak_rss_mb)' "$dir/$name.log"
 }
 
-step "fuzzing (clang, libFuzzer + ASan + UBSan): conversion 60 s, gamedb unpack, pack and archive reader 30 s each, gamedb check and diff, animation databases and workbook reader 20 s each"
+step "fuzzing (clang, libFuzzer + ASan + UBSan): conversion 60 s, gamedb unpack, pack and archive reader 30 s each, gamedb check and diff, animation databases, workbook reader and community workbooks 20 s each"
 cmake --preset fuzz
 cmake --build --preset fuzz -j "$jobs"
 fuzzers=$PWD/build/fuzz/fuzz
@@ -66,6 +66,9 @@ run_fuzzer archive 30 "$fuzzers/archive_fuzzer" "$fuzz_dir" archive
 run_fuzzer adb 20 "$fuzzers/adb_fuzzer" "$fuzz_dir" adb
 "$fuzzers/workbook_seeds" "$fuzz_dir/workbook"
 run_fuzzer workbook 20 "$fuzzers/workbook_fuzzer" "$fuzz_dir" workbook
+# The community workbook layout's round trip reads databases: it starts from the unpack seeds.
+mkdir -p "$fuzz_dir/community" && cp "$fuzz_dir"/unpack/* "$fuzz_dir/community/"
+run_fuzzer community 20 "$fuzzers/community_fuzzer" "$fuzz_dir" community
 rm -rf "$fuzz_dir"
 
 step "Windows builds (MinGW-w64, -Werror)"

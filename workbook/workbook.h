@@ -43,13 +43,22 @@ struct SheetOptions {
     bool header = true;
 };
 
+// How a writer lays its cells out.
+struct WriterOptions {
+    // Plain cells as simple writers make them: no cell formats, no column
+    // widths, texts in the shared-string table rather than inline. The
+    // whole workbook is then held in memory until Close.
+    bool plain = false;
+};
+
 // Writes a workbook in one pass, holding about one row in memory (the rows
 // go to a temporary file per sheet). `path` is written by Close only; the
 // caller stages it beside its target.
 class WorkbookWriter {
 public:
     // `tempDir` is where the row files go; empty: the system's.
-    explicit WorkbookWriter(const std::filesystem::path& path, const std::filesystem::path& tempDir = {});
+    explicit WorkbookWriter(const std::filesystem::path& path, const std::filesystem::path& tempDir = {},
+                            WriterOptions options = {});
     ~WorkbookWriter();
     WorkbookWriter(const WorkbookWriter&) = delete;
     WorkbookWriter& operator=(const WorkbookWriter&) = delete;

@@ -38,20 +38,24 @@ struct WorkbookWriter::State {
     std::uint32_t row = 0;
     std::vector<double> widths;
     std::vector<std::string> names;
+    bool plain = false;
 
     std::string Where(std::uint32_t column) const {
         return "workbook \"" + path + "\": sheet \"" + sheetName + "\", cell " + CellName(column, row);
     }
 };
 
-WorkbookWriter::WorkbookWriter(const std::filesystem::path& path, const std::filesystem::path& tempDir)
+WorkbookWriter::WorkbookWriter(const std::filesystem::path& path, const std::filesystem::path& tempDir,
+                               WriterOptions writerOptions)
     : state_(std::make_unique<State>()) {
+    state_->plain = writerOptions.plain;
     state_->path = reinterpret_cast<const char*>(path.u8string().c_str());
     // The library opens its row files by narrow names.
     state_->tempDir = tempDir.empty() ? std::string() : NarrowFolderName(tempDir);
     lxw_workbook_options options{};
     // Rows go to a file per sheet as they come: memory stays flat however big the database.
-    options.constant_memory = LXW_TRUE;
+    // (Constant memory writes texts inline; plain workbooks share them.)
+    options.constant_memory = writerOptions.plain ? LXW_FALSE : LXW_TRUE;
     options.tmpdir = state_->tempDir.empty() ? nullptr : state_->tempDir.data();
     options.use_zip64 = LXW_TRUE;
     state_->book = workbook_new_opt(state_->path.c_str(), &options);
@@ -77,7 +81,7 @@ WorkbookWriter::~WorkbookWriter() {
 void WorkbookWriter::FinishSheet() {
     State& s = *state_;
     if (s.sheet == nullptr) return;
-    for (std::size_t c = 0; c < s.widths.size(); ++c) {
+    for (std::size_t c = 0; !s.plain && c < s.widths.size(); ++c) {
         auto column = static_cast<lxw_col_t>(c);
         worksheet_set_column(s.sheet, column, column, std::clamp(s.widths[c] + 2, kMinWidth, kMaxWidth), nullptr);
     }
@@ -136,7 +140,7 @@ void WorkbookWriter::AddRow(std::span<const Cell> cells) {
                 throw Error(s.Where(static_cast<std::uint32_t>(c)) + ": a text of " + std::to_string(width) +
                             " characters; a cell holds at most 32,767");
             error = worksheet_write_string(s.sheet, s.row, column, EscapeLookalikes(cell.text).c_str(),
-                                           header ? s.boldText : s.text);
+                                           s.plain ? nullptr : header ? s.boldText : s.text);
             break;
         }
         if (error != LXW_NO_ERROR)

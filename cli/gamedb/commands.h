@@ -12,6 +12,7 @@
 #include "archive/archive.h"
 #include "gamedb/archive_folder.h"
 #include "gamedb/folder.h"
+#include "archive/in_place.h"
 #include "gamedb/pack.h"
 
 namespace gamedb::cli {
@@ -29,6 +30,7 @@ struct Invocation {
     bool strict = false;                 // --strict (check of a set)
     bool force = false;                  // --force (unpack over edited tables)
     bool asTyped = false;                // --as-typed (pack)
+    std::string layout;                  // --layout L (unpack into a workbook)
 };
 
 // Writes a line "gamedb: MESSAGE" to stderr.
@@ -56,6 +58,16 @@ int PackIntoMember(const Invocation& invocation, InputFolder& in, const resarc::
 // The line saying what pack of a whole archive did.
 int ReportPackedArchive(const Invocation& invocation, const ArchiveFolderSummary& summary);
 std::string ResUsage();
+// A member name typed by the user: UTF-8 to Windows-1251, `/` to `\`.
+std::string MemberName(const std::string& utf8);
+// What an in-place change of an archive did, for the summary line.
+std::string ChangeSummary(const resarc::UpdateResult& result);
+
+// The community's workbook layout (cli/gamedb/community.cpp): pack a
+// workbook in that layout (nullopt when the first operand is none), and
+// unpack into one (--layout community).
+std::optional<int> TryPackCommunity(const Invocation& invocation);
+int RunUnpackCommunity(const Invocation& invocation);
 // Packs `dir` into `target` through PackToFile, with the change report
 // against the tables' source on stdout.
 PackSummary PackWithReport(const Invocation& invocation, InputFolder& in, const std::filesystem::path& target);

@@ -68,6 +68,8 @@ std::string Usage() {
         "  --force      unpack: replace tables edited since the last unpack\n"
         "  --as-typed   pack: write values that equal the stored ones at the cell's\n"
         "               precision as typed, not as stored\n"
+        "  --layout community  unpack: write one .xlsx in the community's workbook\n"
+        "               layout (pack recognises such a workbook by itself)\n"
         "  --help       show this help and exit\n"
         "  --version    show the version and exit\n"
         "\nExit status: 0 success, 1 failure, 2 bad usage.\n"
@@ -115,6 +117,11 @@ int Run(std::span<const std::string> args) {
             invocation.force = true;
         } else if (a == "--as-typed") {
             invocation.asTyped = true;
+        } else if (a == "--layout") {
+            if (i + 1 >= args.size()) return BadUsage("--layout needs a layout");
+            invocation.layout = args[++i];
+        } else if (a.starts_with("--layout=")) {
+            invocation.layout = std::string(a.substr(9));
         } else if (a == "--kind") {
             if (i + 1 >= args.size()) return BadUsage("--kind needs a kind");
             invocation.kind = args[++i];

@@ -28,7 +28,8 @@ namespace fs = std::filesystem;
 
 std::string Quoted(const std::string& utf8) { return "\"" + utf8 + "\""; }
 
-// A member name typed by the user: UTF-8 to Windows-1251, `/` to `\`.
+}  // namespace
+
 std::string MemberName(const std::string& utf8) {
     std::optional<std::string> name = resarc::Utf8ToCp1251(utf8);
     if (!name) throw UsageError("the member name " + Quoted(utf8) + " has characters that Windows-1251 cannot hold");
@@ -38,6 +39,8 @@ std::string MemberName(const std::string& utf8) {
     if (name->empty()) throw UsageError("a member name cannot be empty");
     return *name;
 }
+
+namespace {
 
 // The name a FILE operand gets in the archive: the path as given, without
 // leading `./`; a path that leaves the current folder needs --as.
@@ -63,7 +66,8 @@ std::string HoleSummary(const resarc::Archive& archive) {
            std::to_string(bytes) + " bytes (res compact drops them)";
 }
 
-// What an in-place change did, for the summary line.
+}  // namespace
+
 std::string ChangeSummary(const resarc::UpdateResult& result) {
     if (!result.written) return "nothing changed (the same bytes); the archive was not written";
     std::string text;
@@ -74,6 +78,8 @@ std::string ChangeSummary(const resarc::UpdateResult& result) {
     if (result.tableRebuilt) text += "; the table was rebuilt (the number of members changed)";
     return "other members kept in place" + text;
 }
+
+namespace {
 
 int List(const Invocation& invocation) {
     const resarc::Archive archive = resarc::Archive::Open(PathFromUtf8(invocation.operands[1]));

@@ -82,6 +82,8 @@ PackSummary PackWithReport(const Invocation& invocation, InputFolder& in, const 
 }
 
 int RunUnpack(const Invocation& invocation) {
+    if (invocation.layout == "community") return RunUnpackCommunity(invocation);
+    if (!invocation.layout.empty()) throw UsageError("unknown layout \"" + invocation.layout + "\" (known: community)");
     if (IsWorkbookPath(PathFromUtf8(invocation.operands[1])))
         return UnpackToWorkbook(invocation, invocation.operands[0], PathFromUtf8(invocation.operands[1]));
     if (IsArchiveFile(PathFromUtf8(invocation.operands[0]))) return RunUnpackArchive(invocation);
@@ -101,6 +103,7 @@ int RunUnpack(const Invocation& invocation) {
 }
 
 int RunPack(const Invocation& invocation) {
+    if (const std::optional<int> status = TryPackCommunity(invocation)) return *status;
     if (IsWorkbookPath(PathFromUtf8(invocation.operands[0])))
         return PackWorkbook(invocation, PathFromUtf8(invocation.operands[0]), invocation.operands[1]);
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[0]);
