@@ -109,3 +109,15 @@ timeout 60 "$WINE" "$program" "Архив.xlsx" </dev/null 2>err.txt || fail "dr
 cmp -s "Архив.res" "Архив-было.res" || fail "dropped workbook: the archive changed"
 cmp -s "Архив.res.bak" "Архив-было.res" || fail "dropped workbook: no backup Архив.res.bak"
 echo "wine-gamedb: workbooks: a database and an archive byte for byte, by command and by dropped file"
+
+# The community's workbook layout: an archive written into one by the Windows
+# build, packed back into it by that build and by Linux's, byte for byte.
+cp "Архив-было.res" "Сообщество.res"
+timeout 60 "$WINE" "$program" --quiet --layout community unpack "Сообщество.res" "Сообщество.xlsx" </dev/null 2>err.txt ||
+  fail "community layout: unpack exited with $?: $(cat err.txt)"
+timeout 60 "$WINE" "$program" --quiet pack "Сообщество.xlsx" "Сообщество.res" </dev/null 2>err.txt ||
+  fail "community layout: pack exited with $?: $(cat err.txt)"
+cmp -s "Сообщество.res" "Архив-было.res" || fail "community layout: the archive changed"
+"$native/gamedb" --quiet pack "Сообщество.xlsx" "Сообщество.res" || fail "community layout: the Linux build cannot pack it"
+cmp -s "Сообщество.res" "Архив-было.res" || fail "community layout: packed on Linux, the archive changed"
+echo "wine-gamedb: the community layout: an archive out and back byte for byte"
