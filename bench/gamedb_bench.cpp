@@ -6,6 +6,13 @@
 // do only the measured work: unpack's must not grow with the input, pack's
 // may hold one block.
 //
+// The figures users feel are whole processes: the built gamedb run once per
+// database of the large set, beside `cp -r` of the tables it wrote (for
+// unpack) and `cp` of the databases (for pack), all started the same way.
+// gamedb stages its files and renames them but does not flush them, so each
+// side's output is flushed to disk (fsync) before the clock stops in the
+// flush:1 runs and neither is in the flush:0 runs: like is compared with like.
+//
 //   build/bench/bench/gamedb_bench [--benchmark_repetitions=N] [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
@@ -17,6 +24,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bench/bench_support.h"
@@ -36,6 +44,8 @@ namespace {
 using bench::ChildPeakRss;
 using bench::CopyFile;
 using bench::Die;
+using bench::RunProgram;
+using bench::SyncToDisk;
 
 // Bytes of each kind in the game's files; scaled by 110 they make ~54 MB.
 struct Share {
@@ -83,6 +93,10 @@ struct Set {
     fs::path Tables(std::string_view kind) const { return root / "tables" / std::string(kind); }
     fs::path Packed(std::string_view kind) const { return root / "packed" / FileName(kind); }
     fs::path Copy(std::string_view kind) const { return root / "copy" / FileName(kind); }
+    // What the whole processes write and read.
+    fs::path ProcessTables() const { return root / "process-tables"; }
+    fs::path ProcessPacked() const { return root / "process-packed"; }
+    fs::path ProcessCopy() const { return root / "process-copy"; }
 };
 
 void CopyDatabases(const Set& set) {
@@ -202,6 +216,93 @@ void BM_CopyTables(benchmark::State& state) {
     state.counters["tables_MiB"] = static_cast<double>(tableBytes) / (1 << 20);
 }
 
+// The set's databases unpacked by the built program, with the manifest's
+// record of where they came from, as a user's tables are.
+void UnpackProcesses(const Set& set) {
+    for (const Share& share : kShares)
+        RunProgram({GAMEDB_PATH, "--quiet", "unpack", set.Database(share.kind).string(),
+                    (set.ProcessTables() / std::string(share.kind)).string()});
+}
+
+// Clears `folder` outside the timing; `make` creates it empty again.
+void Clear(benchmark::State& state, const fs::path& folder, bool make) {
+    state.PauseTiming();
+    fs::remove_all(folder);
+    if (make) fs::create_directory(folder);
+    state.ResumeTiming();
+}
+
+void ProcessCounters(benchmark::State& state, const Set& set, double processorSeconds) {
+    Counters(state, set, 0);
+    state.counters["process_cpu_ms"] = benchmark::Counter(processorSeconds * 1000, benchmark::Counter::kAvgIterations);
+}
+
+void BM_ProcessUnpack(benchmark::State& state) {
+    const Set& set = Workspace::Get().For(kLargeScale);
+    double processorSeconds = 0;
+    for (auto _ : state) {
+        Clear(state, set.ProcessTables(), true);
+        for (const Share& share : kShares)
+            processorSeconds += RunProgram({GAMEDB_PATH, "--quiet", "unpack", set.Database(share.kind).string(),
+                                            (set.ProcessTables() / std::string(share.kind)).string()});
+        if (state.range(0)) SyncToDisk(set.ProcessTables());
+    }
+    ProcessCounters(state, set, processorSeconds);
+}
+
+// Baseline: `cp -r` of each database's tables into a folder that does not
+// exist yet, as a user would copy them.
+void BM_ProcessCopyTables(benchmark::State& state) {
+    const Set& set = Workspace::Get().For(kLargeScale);
+    if (!fs::exists(set.ProcessTables())) UnpackProcesses(set);
+    double processorSeconds = 0;
+    for (auto _ : state) {
+        Clear(state, set.ProcessCopy(), true);
+        for (const Share& share : kShares)
+            processorSeconds += RunProgram({"cp", "-r", (set.ProcessTables() / std::string(share.kind)).string(),
+                                            (set.ProcessCopy() / std::string(share.kind)).string()});
+        if (state.range(0)) SyncToDisk(set.ProcessCopy());
+    }
+    ProcessCounters(state, set, processorSeconds);
+}
+
+// With the change report against the source database, as pack runs for a
+// user; --quiet keeps the report from the terminal but not from the work.
+void BM_ProcessPack(benchmark::State& state) {
+    const Set& set = Workspace::Get().For(kLargeScale);
+    if (!fs::exists(set.ProcessTables())) UnpackProcesses(set);
+    double processorSeconds = 0;
+    for (auto _ : state) {
+        Clear(state, set.ProcessPacked(), true);
+        for (const Share& share : kShares)
+            processorSeconds += RunProgram({GAMEDB_PATH, "--quiet", "pack", (set.ProcessTables() / std::string(share.kind)).string(),
+                                            (set.ProcessPacked() / FileName(share.kind)).string()});
+        if (state.range(0)) SyncToDisk(set.ProcessPacked());
+    }
+    ProcessCounters(state, set, processorSeconds);
+    for (const Share& share : kShares)
+        if (!SameFiles(set.ProcessPacked() / FileName(share.kind), set.Database(share.kind)))
+            state.SkipWithError("pack did not give back the unpacked database");
+}
+
+// Baseline: `cp` of each database.
+void BM_ProcessCopyDatabases(benchmark::State& state) {
+    const Set& set = Workspace::Get().For(kLargeScale);
+    double processorSeconds = 0;
+    for (auto _ : state) {
+        Clear(state, set.ProcessCopy(), true);
+        for (const Share& share : kShares)
+            processorSeconds += RunProgram({"cp", set.Database(share.kind).string(), (set.ProcessCopy() / FileName(share.kind)).string()});
+        if (state.range(0)) SyncToDisk(set.ProcessCopy());
+    }
+    ProcessCounters(state, set, processorSeconds);
+}
+
+void Flushes(benchmark::internal::Benchmark* b) {
+    b->ArgName("flush")->Arg(1)->Arg(0);
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 void Scales(benchmark::internal::Benchmark* b) {
     b->ArgName("scale")->Arg(kLargeScale)->Arg(kSmallScale);
     b->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -211,6 +312,10 @@ BENCHMARK(BM_CopyDatabases)->Apply(Scales);
 BENCHMARK(BM_CopyTables)->Apply(Scales);
 BENCHMARK(BM_Unpack)->Apply(Scales)->MinTime(2.0);
 BENCHMARK(BM_Pack)->Apply(Scales)->MinTime(2.0);
+BENCHMARK(BM_ProcessCopyTables)->Apply(Flushes);
+BENCHMARK(BM_ProcessUnpack)->Apply(Flushes)->MinTime(2.0);
+BENCHMARK(BM_ProcessCopyDatabases)->Apply(Flushes);
+BENCHMARK(BM_ProcessPack)->Apply(Flushes)->MinTime(2.0);
 
 // After the usual table: unpack and pack as multiples of the baselines of the
 // same size from this run.
@@ -231,6 +336,24 @@ public:
                 std::printf("\n");
             }
         }
+        for (int flush : {1, 0}) {
+            const std::string suffix = "/flush:" + std::to_string(flush);
+            const char* how = flush ? "flushed to disk" : "not flushed";
+            for (const auto& [name, baseline, what] : {std::tuple{"BM_ProcessUnpack", "BM_ProcessCopyTables", "cp -r of its tables"},
+                                                       std::tuple{"BM_ProcessPack", "BM_ProcessCopyDatabases", "cp of the databases"}}) {
+                const Run* run = Find(name + suffix);
+                const Run* copy = Find(baseline + suffix);
+                if (!run || !copy) continue;
+                std::printf("gamedb %s as processes, %s: %.2fx the time (%.2fx the processor time) of %s\n", name + 10,
+                            how, Time(*run) / Time(*copy), ProcessorTime(*run) / ProcessorTime(*copy), what);
+            }
+        }
+    }
+
+private:
+    static double ProcessorTime(const Run& run) {
+        const auto cpu = run.counters.find("process_cpu_ms");
+        return cpu != run.counters.end() ? cpu->second.value : run.GetAdjustedCPUTime();
     }
 };
 

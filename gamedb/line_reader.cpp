@@ -213,4 +213,26 @@ bool LineReader::Next(std::string_view& line) {
     return true;
 }
 
+bool LineReader::NextCells(std::vector<std::string_view>& cells) {
+    std::string_view line;
+    do {
+        if (!Next(line)) return false;
+    } while (line.empty());
+    SplitTabs(line, cells);
+    return true;
+}
+
+// Cells are mostly a few bytes: a plain loop beats a search call per cell.
+void SplitTabs(std::string_view line, std::vector<std::string_view>& cells) {
+    cells.clear();
+    const char* begin = line.data();
+    const char* const end = begin + line.size();
+    for (const char* p = begin; p != end; ++p) {
+        if (*p != '\t') continue;
+        cells.emplace_back(begin, static_cast<std::size_t>(p - begin));
+        begin = p + 1;
+    }
+    cells.emplace_back(begin, static_cast<std::size_t>(end - begin));
+}
+
 }  // namespace gamedb
