@@ -339,12 +339,13 @@ public:
         for (int flush : {1, 0}) {
             const std::string suffix = "/flush:" + std::to_string(flush);
             const char* how = flush ? "flushed to disk" : "not flushed";
-            for (const auto& [name, baseline, what] : {std::tuple{"BM_ProcessUnpack", "BM_ProcessCopyTables", "cp -r of its tables"},
-                                                       std::tuple{"BM_ProcessPack", "BM_ProcessCopyDatabases", "cp of the databases"}}) {
+            for (const auto& [command, name, baseline, what] :
+                 {std::tuple{"unpack", "BM_ProcessUnpack", "BM_ProcessCopyTables", "cp -r of its tables"},
+                  std::tuple{"pack", "BM_ProcessPack", "BM_ProcessCopyDatabases", "cp of the databases"}}) {
                 const Run* run = Find(name + suffix);
                 const Run* copy = Find(baseline + suffix);
                 if (!run || !copy) continue;
-                std::printf("gamedb %s as processes, %s: %.2fx the time (%.2fx the processor time) of %s\n", name + 10,
+                std::printf("gamedb %s as processes, %s: %.2fx the time (%.2fx the processor time) of %s\n", command,
                             how, Time(*run) / Time(*copy), ProcessorTime(*run) / ProcessorTime(*copy), what);
             }
         }

@@ -745,6 +745,17 @@ void ParseText(std::string_view text, std::vector<std::uint8_t>& out) { ParseTex
 bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
     bool zero = false;
     const std::size_t n = text.size();
+    // Every character gives at most one byte: room for all of them is made
+    // once, and what was written is kept, a bad cell's too.
+    struct Bytes {
+        std::vector<std::uint8_t>& out;
+        std::uint8_t* next;
+        ~Bytes() { out.resize(static_cast<std::size_t>(next - out.data())); }
+        void push_back(std::uint8_t b) { *next++ = b; }
+    };
+    const std::size_t start = out.size();
+    out.resize(start + n);
+    Bytes bytes{out, out.data() + start};
     for (std::size_t i = 0; i < n;) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c == '\\') {
@@ -752,20 +763,20 @@ bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
             const char e = text[i + 1];
             i += 2;
             switch (e) {
-            case '\\': out.push_back('\\'); break;
-            case 't': out.push_back('\t'); break;
-            case 'r': out.push_back('\r'); break;
-            case 'n': out.push_back('\n'); break;
-            case '|': out.push_back('|'); break;
-            case ';': out.push_back(';'); break;
-            case '#': out.push_back('#'); break;
+            case '\\': bytes.push_back('\\'); break;
+            case 't': bytes.push_back('\t'); break;
+            case 'r': bytes.push_back('\r'); break;
+            case 'n': bytes.push_back('\n'); break;
+            case '|': bytes.push_back('|'); break;
+            case ';': bytes.push_back(';'); break;
+            case '#': bytes.push_back('#'); break;
             case 'e': break;
             case 'x': {
                 const int hi = i < n ? HexValue(text[i]) : -1;
                 const int lo = i + 1 < n ? HexValue(text[i + 1]) : -1;
                 if (hi < 0 || lo < 0) Bad("two hex digits after \\x");
                 zero |= hi == 0 && lo == 0;
-                out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+                bytes.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
                 i += 2;
                 break;
             }
@@ -782,7 +793,8 @@ bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
                 if (d >= 0x80 || d == '\\' || d == 0) break;
                 ++end;
             }
-            out.insert(out.end(), text.begin() + static_cast<std::ptrdiff_t>(i), text.begin() + static_cast<std::ptrdiff_t>(end));
+            std::memcpy(bytes.next, text.data() + i, end - i);
+            bytes.next += end - i;
             i = end;
             continue;
         }
@@ -815,7 +827,7 @@ bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
             std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
             Bad(std::string("characters that Windows-1251 has (") + code + " is not one of them)");
         }
-        out.push_back(static_cast<std::uint8_t>(b));
+        bytes.push_back(static_cast<std::uint8_t>(b));
         i += len;
     }
     return zero;

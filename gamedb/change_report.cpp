@@ -148,15 +148,14 @@ bool BaseComparison::ReadBaseBlock() {
     pending_->bytes.clear();
     const BlockSpec* spec = FindBlock(kind_, info.header.tag);
     reader_->SetBlockName(spec != nullptr ? std::string(spec->name) : "block " + std::to_string(info.header.tag));
-    // The headers are written back as stored, so that the bytes are the
-    // block's payload and an unchanged block is one comparison.
-    pending_->bytes.reserve(info.header.length);
-    RecordInfo record;
-    while (reader_->NextRecord(record)) {
-        AppendHeader(pending_->bytes, record.header.tag, record.payload.size(), record.header.longForm);
-        pending_->bytes.insert(pending_->bytes.end(), record.payload.begin(), record.payload.end());
-        ++pending_->records;
-    }
+    // The block's payload as stored, record headers and all, read in one
+    // piece: an unchanged block is one comparison.
+    const std::uint64_t payloadOffset = base_->Position();
+    base_->ReadInto(pending_->bytes, info.header.length, "a block");
+    NodeCursor cursor(pending_->bytes);
+    for (NodeView record; cursor.Next(record);) ++pending_->records;
+    if (!cursor.Failure().empty())
+        reader_->Fail(payloadOffset + cursor.Position(), "bad record framing: " + cursor.Failure());
     return true;
 }
 
