@@ -14,6 +14,7 @@
 // flush:1 runs and neither is in the flush:0 runs: like is compared with like.
 //
 //   build/bench/bench/gamedb_bench [--benchmark_repetitions=N] [--benchmark_filter=...]
+//   build/bench/bench/gamedb_bench --benchmark_filter=Process   (the whole processes only)
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -216,11 +217,18 @@ void BM_CopyTables(benchmark::State& state) {
     state.counters["tables_MiB"] = static_cast<double>(tableBytes) / (1 << 20);
 }
 
+// The program measured: the built gamedb, or another build of it named by
+// GAMEDB_BENCH_PROGRAM (to set two builds side by side).
+std::string Program() {
+    const char* other = std::getenv("GAMEDB_BENCH_PROGRAM");
+    return other && *other ? other : GAMEDB_PATH;
+}
+
 // The set's databases unpacked by the built program, with the manifest's
 // record of where they came from, as a user's tables are.
 void UnpackProcesses(const Set& set) {
     for (const Share& share : kShares)
-        RunProgram({GAMEDB_PATH, "--quiet", "unpack", set.Database(share.kind).string(),
+        RunProgram({Program(), "--quiet", "unpack", set.Database(share.kind).string(),
                     (set.ProcessTables() / std::string(share.kind)).string()});
 }
 
@@ -243,7 +251,7 @@ void BM_ProcessUnpack(benchmark::State& state) {
     for (auto _ : state) {
         Clear(state, set.ProcessTables(), true);
         for (const Share& share : kShares)
-            processorSeconds += RunProgram({GAMEDB_PATH, "--quiet", "unpack", set.Database(share.kind).string(),
+            processorSeconds += RunProgram({Program(), "--quiet", "unpack", set.Database(share.kind).string(),
                                             (set.ProcessTables() / std::string(share.kind)).string()});
         if (state.range(0)) SyncToDisk(set.ProcessTables());
     }
@@ -275,7 +283,7 @@ void BM_ProcessPack(benchmark::State& state) {
     for (auto _ : state) {
         Clear(state, set.ProcessPacked(), true);
         for (const Share& share : kShares)
-            processorSeconds += RunProgram({GAMEDB_PATH, "--quiet", "pack", (set.ProcessTables() / std::string(share.kind)).string(),
+            processorSeconds += RunProgram({Program(), "--quiet", "pack", (set.ProcessTables() / std::string(share.kind)).string(),
                                             (set.ProcessPacked() / FileName(share.kind)).string()});
         if (state.range(0)) SyncToDisk(set.ProcessPacked());
     }
