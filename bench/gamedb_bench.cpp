@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -224,70 +225,64 @@ std::string Program() {
     return other && *other ? other : GAMEDB_PATH;
 }
 
+// One database's command line.
+using Command = std::function<std::vector<std::string>(const Set&, const Share&)>;
+
+std::vector<std::string> UnpackCommand(const Set& set, const Share& share) {
+    return {Program(), "--quiet", "unpack", set.Database(share.kind).string(),
+            (set.ProcessTables() / std::string(share.kind)).string()};
+}
+
 // The set's databases unpacked by the built program, with the manifest's
 // record of where they came from, as a user's tables are.
-void UnpackProcesses(const Set& set) {
-    for (const Share& share : kShares)
-        RunProgram({Program(), "--quiet", "unpack", set.Database(share.kind).string(),
-                    (set.ProcessTables() / std::string(share.kind)).string()});
+const Set& UnpackedSet() {
+    const Set& set = Workspace::Get().For(kLargeScale);
+    if (!fs::exists(set.ProcessTables())) {
+        fs::create_directory(set.ProcessTables());
+        for (const Share& share : kShares) RunProgram(UnpackCommand(set, share));
+    }
+    return set;
 }
 
-// Clears `folder` outside the timing; `make` creates it empty again.
-void Clear(benchmark::State& state, const fs::path& folder, bool make) {
-    state.PauseTiming();
-    fs::remove_all(folder);
-    if (make) fs::create_directory(folder);
-    state.ResumeTiming();
-}
-
-void ProcessCounters(benchmark::State& state, const Set& set, double processorSeconds) {
+// Each round runs `command` for each database of the large set into
+// `folder`, made empty outside the timing, and with flush:1 flushes what
+// it wrote to disk before the clock stops.
+void ProcessRounds(benchmark::State& state, const Set& set, const fs::path& folder, const Command& command) {
+    double processorSeconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        state.ResumeTiming();
+        for (const Share& share : kShares) processorSeconds += RunProgram(command(set, share));
+        if (state.range(0)) SyncToDisk(folder);
+    }
     Counters(state, set, 0);
     state.counters["process_cpu_ms"] = benchmark::Counter(processorSeconds * 1000, benchmark::Counter::kAvgIterations);
 }
 
 void BM_ProcessUnpack(benchmark::State& state) {
     const Set& set = Workspace::Get().For(kLargeScale);
-    double processorSeconds = 0;
-    for (auto _ : state) {
-        Clear(state, set.ProcessTables(), true);
-        for (const Share& share : kShares)
-            processorSeconds += RunProgram({Program(), "--quiet", "unpack", set.Database(share.kind).string(),
-                                            (set.ProcessTables() / std::string(share.kind)).string()});
-        if (state.range(0)) SyncToDisk(set.ProcessTables());
-    }
-    ProcessCounters(state, set, processorSeconds);
+    ProcessRounds(state, set, set.ProcessTables(), UnpackCommand);
 }
 
 // Baseline: `cp -r` of each database's tables into a folder that does not
 // exist yet, as a user would copy them.
 void BM_ProcessCopyTables(benchmark::State& state) {
-    const Set& set = Workspace::Get().For(kLargeScale);
-    if (!fs::exists(set.ProcessTables())) UnpackProcesses(set);
-    double processorSeconds = 0;
-    for (auto _ : state) {
-        Clear(state, set.ProcessCopy(), true);
-        for (const Share& share : kShares)
-            processorSeconds += RunProgram({"cp", "-r", (set.ProcessTables() / std::string(share.kind)).string(),
-                                            (set.ProcessCopy() / std::string(share.kind)).string()});
-        if (state.range(0)) SyncToDisk(set.ProcessCopy());
-    }
-    ProcessCounters(state, set, processorSeconds);
+    const Set& set = UnpackedSet();
+    ProcessRounds(state, set, set.ProcessCopy(), [](const Set& s, const Share& share) -> std::vector<std::string> {
+        return {"cp", "-r", (s.ProcessTables() / std::string(share.kind)).string(), (s.ProcessCopy() / std::string(share.kind)).string()};
+    });
 }
 
 // With the change report against the source database, as pack runs for a
 // user; --quiet keeps the report from the terminal but not from the work.
 void BM_ProcessPack(benchmark::State& state) {
-    const Set& set = Workspace::Get().For(kLargeScale);
-    if (!fs::exists(set.ProcessTables())) UnpackProcesses(set);
-    double processorSeconds = 0;
-    for (auto _ : state) {
-        Clear(state, set.ProcessPacked(), true);
-        for (const Share& share : kShares)
-            processorSeconds += RunProgram({Program(), "--quiet", "pack", (set.ProcessTables() / std::string(share.kind)).string(),
-                                            (set.ProcessPacked() / FileName(share.kind)).string()});
-        if (state.range(0)) SyncToDisk(set.ProcessPacked());
-    }
-    ProcessCounters(state, set, processorSeconds);
+    const Set& set = UnpackedSet();
+    ProcessRounds(state, set, set.ProcessPacked(), [](const Set& s, const Share& share) -> std::vector<std::string> {
+        return {Program(), "--quiet", "pack", (s.ProcessTables() / std::string(share.kind)).string(),
+                (s.ProcessPacked() / FileName(share.kind)).string()};
+    });
     for (const Share& share : kShares)
         if (!SameFiles(set.ProcessPacked() / FileName(share.kind), set.Database(share.kind)))
             state.SkipWithError("pack did not give back the unpacked database");
@@ -296,14 +291,9 @@ void BM_ProcessPack(benchmark::State& state) {
 // Baseline: `cp` of each database.
 void BM_ProcessCopyDatabases(benchmark::State& state) {
     const Set& set = Workspace::Get().For(kLargeScale);
-    double processorSeconds = 0;
-    for (auto _ : state) {
-        Clear(state, set.ProcessCopy(), true);
-        for (const Share& share : kShares)
-            processorSeconds += RunProgram({"cp", set.Database(share.kind).string(), (set.ProcessCopy() / FileName(share.kind)).string()});
-        if (state.range(0)) SyncToDisk(set.ProcessCopy());
-    }
-    ProcessCounters(state, set, processorSeconds);
+    ProcessRounds(state, set, set.ProcessCopy(), [](const Set& s, const Share& share) -> std::vector<std::string> {
+        return {"cp", s.Database(share.kind).string(), (s.ProcessCopy() / FileName(share.kind)).string()};
+    });
 }
 
 void Flushes(benchmark::internal::Benchmark* b) {
