@@ -798,6 +798,15 @@ bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
             i = end;
             continue;
         }
+        // The Russian alphabet (U+0410-044F, two bytes) maps onto C0-FF.
+        if ((c == 0xD0 || c == 0xD1) && i + 1 < n) {
+            const std::uint32_t cp = (c & 0x1Fu) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+            if ((static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80 && cp >= 0x410 && cp <= 0x44F) {
+                bytes.push_back(static_cast<std::uint8_t>(0xC0 + (cp - 0x410)));
+                i += 2;
+                continue;
+            }
+        }
         // One UTF-8 sequence, checked strictly (no overlong forms, no surrogates).
         std::uint32_t cp = 0;
         std::size_t len = 0;
