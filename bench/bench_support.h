@@ -1,10 +1,12 @@
 // What the benchmarks share: failing loudly, peak memory from a forked
-// child, plain block copies as baselines, a temporary folder, and the run
-// itself. Linux only (fork, wait4, mkdtemp).
+// child, plain block copies as baselines, whole programs run as processes,
+// a temporary folder, and the run itself. Linux only (fork, wait4, mkdtemp).
 #pragma once
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,6 +70,33 @@ inline std::uintmax_t CopyFile(const std::filesystem::path& from, const std::fil
     std::fclose(in);
     if (std::fclose(out) != 0) Die("cannot write " + to.string());
     return total;
+}
+
+// Runs a program to its end with the benchmark's environment and returns
+// the processor time (user and system) it took, which other load on the
+// machine disturbs less than the wall time. Anything but exit status 0 ends
+// the benchmark run.
+inline double RunProgram(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) Die("cannot start " + args[0]);
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) Die("wait4 failed");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Die(args[0] + " failed");
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Flushes a file, or a folder's files and the folder itself, to the disk.
+inline void SyncToDisk(const std::filesystem::path& path) {
+    if (std::filesystem::is_directory(path))
+        for (const auto& entry : std::filesystem::directory_iterator(path)) SyncToDisk(entry.path());
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || fsync(fd) != 0) Die("cannot flush " + path.string());
+    close(fd);
 }
 
 // A new folder of the program's own in the system's temporary folder,

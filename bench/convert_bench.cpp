@@ -10,11 +10,6 @@
 //   build/bench/bench/idb_bench [--benchmark_repetitions=N] [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +31,7 @@ namespace {
 using bench::ChildPeakRss;
 using bench::CopyFile;
 using bench::Die;
+using bench::RunProgram;
 
 constexpr std::size_t kLargeBytes = 50u << 20;
 constexpr std::size_t kSmallBytes = kLargeBytes / 10;
@@ -78,24 +74,6 @@ private:
 
     bench::TempFolder root_;
 };
-
-// Runs a program to its end with the benchmark's environment and returns
-// the processor time (user and system) it took, which other load on the
-// machine disturbs less than the wall time. Anything but exit status 0 ends
-// the benchmark run.
-double RunProgram(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) Die("cannot start " + args[0]);
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid) Die("wait4 failed");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Die(args[0] + " failed");
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 void SetProcessCounters(benchmark::State& state, double processorSeconds) {
     state.counters["process_cpu_ms"] = benchmark::Counter(processorSeconds * 1000, benchmark::Counter::kAvgIterations);

@@ -6,7 +6,15 @@
 // do only the measured work: unpack's must not grow with the input, pack's
 // may hold one block.
 //
+// The figures users feel are whole processes: the built gamedb run once per
+// database of the large set, beside `cp -r` of the tables it wrote (for
+// unpack) and `cp` of the databases (for pack), all started the same way.
+// gamedb stages its files and renames them but does not flush them, so each
+// side's output is flushed to disk (fsync) before the clock stops in the
+// flush:1 runs and neither is in the flush:0 runs: like is compared with like.
+//
 //   build/bench/bench/gamedb_bench [--benchmark_repetitions=N] [--benchmark_filter=...]
+//   build/bench/bench/gamedb_bench --benchmark_filter=Process   (the whole processes only)
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -15,8 +23,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bench/bench_support.h"
@@ -36,6 +46,8 @@ namespace {
 using bench::ChildPeakRss;
 using bench::CopyFile;
 using bench::Die;
+using bench::RunProgram;
+using bench::SyncToDisk;
 
 // Bytes of each kind in the game's files; scaled by 110 they make ~54 MB.
 struct Share {
@@ -83,6 +95,10 @@ struct Set {
     fs::path Tables(std::string_view kind) const { return root / "tables" / std::string(kind); }
     fs::path Packed(std::string_view kind) const { return root / "packed" / FileName(kind); }
     fs::path Copy(std::string_view kind) const { return root / "copy" / FileName(kind); }
+    // What the whole processes write and read.
+    fs::path ProcessTables() const { return root / "process-tables"; }
+    fs::path ProcessPacked() const { return root / "process-packed"; }
+    fs::path ProcessCopy() const { return root / "process-copy"; }
 };
 
 void CopyDatabases(const Set& set) {
@@ -202,6 +218,89 @@ void BM_CopyTables(benchmark::State& state) {
     state.counters["tables_MiB"] = static_cast<double>(tableBytes) / (1 << 20);
 }
 
+// The program measured: the built gamedb, or another build of it named by
+// GAMEDB_BENCH_PROGRAM (to set two builds side by side).
+std::string Program() {
+    const char* other = std::getenv("GAMEDB_BENCH_PROGRAM");
+    return other && *other ? other : GAMEDB_PATH;
+}
+
+// One database's command line.
+using Command = std::function<std::vector<std::string>(const Set&, const Share&)>;
+
+std::vector<std::string> UnpackCommand(const Set& set, const Share& share) {
+    return {Program(), "--quiet", "unpack", set.Database(share.kind).string(),
+            (set.ProcessTables() / std::string(share.kind)).string()};
+}
+
+// The set's databases unpacked by the built program, with the manifest's
+// record of where they came from, as a user's tables are.
+const Set& UnpackedSet() {
+    const Set& set = Workspace::Get().For(kLargeScale);
+    if (!fs::exists(set.ProcessTables())) {
+        fs::create_directory(set.ProcessTables());
+        for (const Share& share : kShares) RunProgram(UnpackCommand(set, share));
+    }
+    return set;
+}
+
+// Each round runs `command` for each database of the large set into
+// `folder`, made empty outside the timing, and with flush:1 flushes what
+// it wrote to disk before the clock stops.
+void ProcessRounds(benchmark::State& state, const Set& set, const fs::path& folder, const Command& command) {
+    double processorSeconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(folder);
+        fs::create_directory(folder);
+        state.ResumeTiming();
+        for (const Share& share : kShares) processorSeconds += RunProgram(command(set, share));
+        if (state.range(0)) SyncToDisk(folder);
+    }
+    Counters(state, set, 0);
+    state.counters["process_cpu_ms"] = benchmark::Counter(processorSeconds * 1000, benchmark::Counter::kAvgIterations);
+}
+
+void BM_ProcessUnpack(benchmark::State& state) {
+    const Set& set = Workspace::Get().For(kLargeScale);
+    ProcessRounds(state, set, set.ProcessTables(), UnpackCommand);
+}
+
+// Baseline: `cp -r` of each database's tables into a folder that does not
+// exist yet, as a user would copy them.
+void BM_ProcessCopyTables(benchmark::State& state) {
+    const Set& set = UnpackedSet();
+    ProcessRounds(state, set, set.ProcessCopy(), [](const Set& s, const Share& share) -> std::vector<std::string> {
+        return {"cp", "-r", (s.ProcessTables() / std::string(share.kind)).string(), (s.ProcessCopy() / std::string(share.kind)).string()};
+    });
+}
+
+// With the change report against the source database, as pack runs for a
+// user; --quiet keeps the report from the terminal but not from the work.
+void BM_ProcessPack(benchmark::State& state) {
+    const Set& set = UnpackedSet();
+    ProcessRounds(state, set, set.ProcessPacked(), [](const Set& s, const Share& share) -> std::vector<std::string> {
+        return {Program(), "--quiet", "pack", (s.ProcessTables() / std::string(share.kind)).string(),
+                (s.ProcessPacked() / FileName(share.kind)).string()};
+    });
+    for (const Share& share : kShares)
+        if (!SameFiles(set.ProcessPacked() / FileName(share.kind), set.Database(share.kind)))
+            state.SkipWithError("pack did not give back the unpacked database");
+}
+
+// Baseline: `cp` of each database.
+void BM_ProcessCopyDatabases(benchmark::State& state) {
+    const Set& set = Workspace::Get().For(kLargeScale);
+    ProcessRounds(state, set, set.ProcessCopy(), [](const Set& s, const Share& share) -> std::vector<std::string> {
+        return {"cp", s.Database(share.kind).string(), (s.ProcessCopy() / FileName(share.kind)).string()};
+    });
+}
+
+void Flushes(benchmark::internal::Benchmark* b) {
+    b->ArgName("flush")->Arg(1)->Arg(0);
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 void Scales(benchmark::internal::Benchmark* b) {
     b->ArgName("scale")->Arg(kLargeScale)->Arg(kSmallScale);
     b->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -211,6 +310,10 @@ BENCHMARK(BM_CopyDatabases)->Apply(Scales);
 BENCHMARK(BM_CopyTables)->Apply(Scales);
 BENCHMARK(BM_Unpack)->Apply(Scales)->MinTime(2.0);
 BENCHMARK(BM_Pack)->Apply(Scales)->MinTime(2.0);
+BENCHMARK(BM_ProcessCopyTables)->Apply(Flushes);
+BENCHMARK(BM_ProcessUnpack)->Apply(Flushes)->MinTime(2.0);
+BENCHMARK(BM_ProcessCopyDatabases)->Apply(Flushes);
+BENCHMARK(BM_ProcessPack)->Apply(Flushes)->MinTime(2.0);
 
 // After the usual table: unpack and pack as multiples of the baselines of the
 // same size from this run.
@@ -231,6 +334,25 @@ public:
                 std::printf("\n");
             }
         }
+        for (int flush : {1, 0}) {
+            const std::string suffix = "/flush:" + std::to_string(flush);
+            const char* how = flush ? "flushed to disk" : "not flushed";
+            for (const auto& [command, name, baseline, what] :
+                 {std::tuple{"unpack", "BM_ProcessUnpack", "BM_ProcessCopyTables", "cp -r of its tables"},
+                  std::tuple{"pack", "BM_ProcessPack", "BM_ProcessCopyDatabases", "cp of the databases"}}) {
+                const Run* run = Find(name + suffix);
+                const Run* copy = Find(baseline + suffix);
+                if (!run || !copy) continue;
+                std::printf("gamedb %s as processes, %s: %.2fx the time (%.2fx the processor time) of %s\n", command,
+                            how, Time(*run) / Time(*copy), ProcessorTime(*run) / ProcessorTime(*copy), what);
+            }
+        }
+    }
+
+private:
+    static double ProcessorTime(const Run& run) {
+        const auto cpu = run.counters.find("process_cpu_ms");
+        return cpu != run.counters.end() ? cpu->second.value : run.GetAdjustedCPUTime();
     }
 };
 

@@ -18,16 +18,6 @@ constexpr std::string_view kNewline = "\r\n";
 constexpr FieldSpec kTextCell{0, ValueType::Text, "text"};
 constexpr FieldSpec kFloatCell{0, ValueType::Float32, "float"};
 
-void Split(std::string_view line, std::vector<std::string_view>& cells) {
-    cells.clear();
-    for (;;) {
-        const std::size_t tab = line.find('\t');
-        cells.push_back(line.substr(0, tab));
-        if (tab == std::string_view::npos) return;
-        line.remove_prefix(tab + 1);
-    }
-}
-
 // ---- the manifest -------------------------------------------------------------
 
 struct AnimsManifest {
@@ -77,7 +67,6 @@ AnimsManifest ReadAnimsManifest(InputFolder& in) {
     AnimsManifest manifest;
     std::map<std::string, long long> seen;
     std::vector<std::uint8_t> tail;
-    std::string_view line;
     std::vector<std::string_view> parts;
     long long n = 0;
     const auto fail = [&](long long row, const std::string& problem, std::string expected = {}) {
@@ -87,10 +76,8 @@ AnimsManifest ReadAnimsManifest(InputFolder& in) {
         place.expected = std::move(expected);
         throw Error(place, problem);
     };
-    while (lines.Next(line)) {
+    while (lines.NextCells(parts)) {
         n = lines.LineNumber();
-        if (line.empty()) continue;
-        Split(line, parts);
         const std::string key(parts[0]);
         // Where the tables came from: read by the change report, not here.
         if (IsProvenanceKey(key)) continue;
@@ -216,7 +203,7 @@ PackSummary PackAnims(InputFolder& in, ByteSink& out) {
     std::vector<std::string_view> cells;
     std::string scratch;
     if (!lines.Next(line)) fail(1, {}, "the table is empty; expected a header row");
-    Split(line, cells);
+    SplitTabs(line, cells);
     // cellOf[column] = where the layout's column (and last ~extra) is in a row.
     const std::size_t none = static_cast<std::size_t>(-1);
     std::vector<std::size_t> cellOf(layout.columns.size() + 1, none);
@@ -257,10 +244,8 @@ PackSummary PackAnims(InputFolder& in, ByteSink& out) {
     std::vector<std::string> unquoted(values.size());
     std::vector<std::uint8_t> record;
     std::uint64_t clips = 0;
-    while (lines.Next(line)) {
-        if (line.empty()) continue;
+    while (lines.NextCells(cells)) {
         const long long row = lines.LineNumber();
-        Split(line, cells);
         // Spreadsheets drop empty cells at the end of a row.
         for (std::size_t c = header.size(); c < cells.size(); ++c)
             if (!cells[c].empty()) fail(row, {}, "the row has a value in cell " + std::to_string(c + 1) + " beyond the header's " + std::to_string(header.size()) + " columns");

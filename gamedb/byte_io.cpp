@@ -79,14 +79,24 @@ FileRegionSource::FileRegionSource(const std::filesystem::path& path, std::uint6
 
 std::size_t FileRegionSource::ReadSome(std::span<std::uint8_t> out) {
     if (out.empty() || position_ >= length_) return 0;
-    if (bufferPos_ == bufferEnd_) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer_.size(), length_ - position_));
-        bufferEnd_ = std::fread(buffer_.data(), 1, want, file_.Get());
-        bufferPos_ = 0;
-        if (bufferEnd_ == 0) {
+    const auto readFile = [this](std::uint8_t* to, std::size_t most) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(most, length_ - position_));
+        const std::size_t got = std::fread(to, 1, want, file_.Get());
+        if (got == 0) {
             if (std::ferror(file_.Get())) Fail(label_, position_, "read error");
             Fail(label_, position_, "the file became shorter while being read");
         }
+        return got;
+    };
+    if (bufferPos_ == bufferEnd_ && out.size() >= buffer_.size()) {
+        // A large read (a whole block) goes straight to the caller: one copy less.
+        const std::size_t got = readFile(out.data(), out.size());
+        position_ += got;
+        return got;
+    }
+    if (bufferPos_ == bufferEnd_) {
+        bufferEnd_ = readFile(buffer_.data(), buffer_.size());
+        bufferPos_ = 0;
     }
     const std::size_t n = std::min(out.size(), bufferEnd_ - bufferPos_);
     std::memcpy(out.data(), buffer_.data() + bufferPos_, n);

@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -78,10 +79,97 @@ std::uint32_t LoadLe32(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
+template <typename T>
+void AppendNumber(std::string& out, T value) {
+    char text[24];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out.append(text, static_cast<std::size_t>(result.ptr - text));
+}
+
 void StoreLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
-                                   static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
-    out.insert(out.end(), bytes, bytes + 4);
+    const std::size_t at = out.size();
+    out.resize(at + 4);
+    std::uint8_t* p = out.data() + at;
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    p[2] = static_cast<std::uint8_t>(v >> 16);
+    p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+// Powers of ten that floats hold exactly (5^10 < 2^24).
+constexpr float kPow10f[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+constexpr std::uint32_t kExactFloatInt = 1u << 24;
+
+// N / 10^k for N up to 2^24 and k up to 10: both are exact floats, so the
+// one division is rounded once, as the decimal itself would be.
+float ShortDecimal(std::uint32_t n, std::size_t k) {
+    const float value = static_cast<float>(n) / kPow10f[k];
+    return value;
+}
+
+// The shortest plain decimal of a float that is no whole number, below
+// 100000 in magnitude, when it has at most 7 digits after the point and a
+// value of at most 2^24 in their last place: the nearest decimal with k
+// digits, for the least k that reads back to the same float. That is what
+// the float formatter writes, found without its search. False when the
+// formatter has to decide (powers of two, whose rounding interval is
+// lopsided; a value halfway between two decimals; more digits).
+bool AppendShortDecimal(std::string& out, float value) {
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
+    if ((bits & 0x007FFFFFu) == 0) return false;
+    const float magnitude = value < 0 ? -value : value;
+    std::uint32_t unit = 1;
+    for (std::size_t k = 1; k <= 7; ++k) {
+        unit *= 10;
+        const double scaled = static_cast<double>(magnitude) * unit;  // exact: 24 + 17 bits
+        if (scaled > kExactFloatInt) return false;
+        const auto below = static_cast<std::uint32_t>(scaled);
+        const double rest = scaled - below;
+        if (rest == 0.5) return false;
+        const std::uint32_t n = rest < 0.5 ? below : below + 1;
+        if (ShortDecimal(n, k) != magnitude) continue;
+        // Written backwards: k digits, the point, the whole part, the sign.
+        char text[24];
+        char* const end = text + sizeof text;
+        char* p = end;
+        std::uint32_t rest10 = n;
+        for (std::size_t i = 0; i < k; ++i, rest10 /= 10) *--p = static_cast<char>('0' + rest10 % 10);
+        *--p = '.';
+        do {
+            *--p = static_cast<char>('0' + rest10 % 10);
+            rest10 /= 10;
+        } while (rest10 != 0);
+        if (value < 0) *--p = '-';
+        out.append(p, static_cast<std::size_t>(end - p));
+        return true;
+    }
+    return false;
+}
+
+// "-?DIGITS(.DIGITS)?" of a value the division in ShortDecimal gives
+// exactly; `point` tells whether it had a decimal point.
+bool ParseShortDecimal(std::string_view text, std::uint32_t& bits, bool& point) {
+    const std::size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
+    std::uint32_t n = 0;
+    std::size_t i = sign;
+    std::size_t at = std::string_view::npos;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            n = n * 10 + static_cast<std::uint32_t>(c - '0');
+            if (n > kExactFloatInt) return false;
+        } else if (c == '.' && at == std::string_view::npos && i > sign) {
+            at = i;
+        } else {
+            return false;
+        }
+    }
+    point = at != std::string_view::npos;
+    const std::size_t k = point ? text.size() - at - 1 : 0;
+    if (i == sign || (point && k == 0) || k >= std::size(kPow10f)) return false;
+    const float value = ShortDecimal(n, k);
+    bits = std::bit_cast<std::uint32_t>(sign ? -value : value);
+    return true;
 }
 
 // Texts, codes and lists: cells a spreadsheet must keep as text.
@@ -145,13 +233,6 @@ bool StartsWithMonth(std::string_view text) {
     for (const std::u32string_view month : kMonths)
         if (month == std::u32string_view(first, 3)) return true;
     return false;
-}
-
-template <typename T>
-void AppendNumber(std::string& out, T value) {
-    char text[24];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, static_cast<std::size_t>(result.ptr - text));
 }
 
 template <typename T>
@@ -300,8 +381,17 @@ void SplitEscaped(std::string_view text, char sep, F&& part) {
 void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::uint8_t>& out, NumberStyle* style);
 
 // A float cell; a comma that could separate thousands is refused unless a
-// table's style is there to settle it at the table's end.
-std::uint32_t FloatCell(std::string_view cell, NumberStyle* style, const std::string& expected) {
+// table's style is there to settle it at the table's end. `expected` makes
+// the message, only for a bad cell.
+template <typename Expected>
+std::uint32_t FloatCell(std::string_view cell, NumberStyle* style, const Expected& expected) {
+    std::uint32_t bits = 0;
+    // A plain decimal, as unpack writes most floats, shows only its point.
+    bool point = false;
+    if (ParseShortDecimal(cell, bits, point)) {
+        if (style && point) style->decimalPoint = true;
+        return bits;
+    }
     const std::string_view number = NumberText(cell);
     // A cell kept as text (\e) was never a spreadsheet's number: it shows nothing of the table's style.
     if (number.size() < cell.size() && cell.find(kTextMark) != std::string_view::npos) style = nullptr;
@@ -313,8 +403,7 @@ std::uint32_t FloatCell(std::string_view cell, NumberStyle* style, const std::st
     } else if (style && number.find('.') != std::string_view::npos) {
         style->decimalPoint = true;
     }
-    std::uint32_t bits = 0;
-    if (!ParseFloatText(number, bits)) Bad(expected);
+    if (!ParseFloatText(number, bits)) Bad(expected());
     return bits;
 }
 
@@ -375,12 +464,12 @@ void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::
         return;
     }
     case ValueType::Float32: {
-        StoreLe32(out, FloatCell(cell, style, "a number such as 1.5, -0, inf or nan:0x7FC00000"));
+        StoreLe32(out, FloatCell(cell, style, [] { return std::string("a number such as 1.5, -0, inf or nan:0x7FC00000"); }));
         return;
     }
     case ValueType::Float32Array:
         ParseValues(cell, field.count, "numbers", [&](std::string_view part) {
-            StoreLe32(out, FloatCell(part, style, std::to_string(field.count) + " numbers separated by single spaces"));
+            StoreLe32(out, FloatCell(part, style, [&field] { return std::to_string(field.count) + " numbers separated by single spaces"; }));
         });
         return;
     case ValueType::Byte: {
@@ -541,14 +630,23 @@ bool MightNotStayText(std::string_view text) {
     if (blank(text, false) || blank(text, true)) return true;
     // Numbers, dates, times, fractions, percents and amounts start with a
     // digit, a decimal separator, a parenthesis or a currency sign; "Jan 5"
-    // and "Май 2020" with a month. Each of them holds a digit.
+    // and "Май 2020" with a month. Each of them holds a digit (and none of
+    // them is a boolean), so most texts are done with after one look.
     if (c0 >= '0' && c0 <= '9') return true;
-    if (c0 == '.' || c0 == ',' || c0 == '(' || c0 == '$' || text.starts_with("\xE2\x82\xAC") ||
-        text.starts_with("\xE2\x82\xBD") || text.starts_with("\xC2\xA3") || text.starts_with("\xC2\xA5") ||
-        StartsWithMonth(text))
-        return text.find_first_of("0123456789") != std::string_view::npos;
-    // Booleans, in English and Russian (at most 12 bytes in UTF-8).
-    if (text.size() > 12) return false;
+    bool digit = false;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            digit = true;
+            break;
+        }
+    }
+    if (digit && (c0 == '.' || c0 == ',' || c0 == '(' || c0 == '$' || text.starts_with("\xE2\x82\xAC") ||
+                  text.starts_with("\xE2\x82\xBD") || text.starts_with("\xC2\xA3") || text.starts_with("\xC2\xA5") ||
+                  StartsWithMonth(text)))
+        return true;
+    // Booleans, in English and Russian (at most 12 bytes in UTF-8), start
+    // with t, f or a Cyrillic letter (lead byte D0).
+    if (text.size() > 12 || !(c0 == 't' || c0 == 'T' || c0 == 'f' || c0 == 'F' || c0 == 0xD0)) return false;
     return EqualsLetters(text, U"true") || EqualsLetters(text, U"false") || EqualsLetters(text, U"\u0438\u0441\u0442\u0438\u043d\u0430") ||
            EqualsLetters(text, U"\u043b\u043e\u0436\u044c");
 }
@@ -561,8 +659,7 @@ void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::u
     ParseValue(cell, field, out, style);
 }
 
-std::string_view UnquoteCell(std::string_view cell, std::string& scratch) {
-    if (cell.empty() || cell[0] != '"') return cell;
+std::string_view UnquoteQuotedCell(std::string_view cell, std::string& scratch) {
     const char* expected = "a quoted cell: \"...\" with every inner quote doubled";
     if (cell.size() < 2 || cell.back() != '"') Bad(expected);
     scratch.clear();
@@ -621,7 +718,11 @@ void AppendText(std::string& out, std::span<const std::uint8_t> cp1251, std::str
     while (p != end) {
         // Runs of bytes that stand for themselves go out in one piece.
         const std::uint8_t* run = p;
-        while (run != end && kByteTexts[*run].size == 1 && *run != sep1 && *run != sep2) ++run;
+        if (sep1 < 0) {
+            while (run != end && kByteTexts[*run].size == 1) ++run;
+        } else {
+            while (run != end && kByteTexts[*run].size == 1 && *run != sep1 && *run != sep2) ++run;
+        }
         if (run != p) {
             out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run - p));
             p = run;
@@ -644,6 +745,17 @@ void ParseText(std::string_view text, std::vector<std::uint8_t>& out) { ParseTex
 bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
     bool zero = false;
     const std::size_t n = text.size();
+    // Every character gives at most one byte: room for all of them is made
+    // once, and what was written is kept, a bad cell's too.
+    struct Bytes {
+        std::vector<std::uint8_t>& out;
+        std::uint8_t* next;
+        ~Bytes() { out.resize(static_cast<std::size_t>(next - out.data())); }
+        void push_back(std::uint8_t b) { *next++ = b; }
+    };
+    const std::size_t start = out.size();
+    out.resize(start + n);
+    Bytes bytes{out, out.data() + start};
     for (std::size_t i = 0; i < n;) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c == '\\') {
@@ -651,20 +763,20 @@ bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
             const char e = text[i + 1];
             i += 2;
             switch (e) {
-            case '\\': out.push_back('\\'); break;
-            case 't': out.push_back('\t'); break;
-            case 'r': out.push_back('\r'); break;
-            case 'n': out.push_back('\n'); break;
-            case '|': out.push_back('|'); break;
-            case ';': out.push_back(';'); break;
-            case '#': out.push_back('#'); break;
+            case '\\': bytes.push_back('\\'); break;
+            case 't': bytes.push_back('\t'); break;
+            case 'r': bytes.push_back('\r'); break;
+            case 'n': bytes.push_back('\n'); break;
+            case '|': bytes.push_back('|'); break;
+            case ';': bytes.push_back(';'); break;
+            case '#': bytes.push_back('#'); break;
             case 'e': break;
             case 'x': {
                 const int hi = i < n ? HexValue(text[i]) : -1;
                 const int lo = i + 1 < n ? HexValue(text[i + 1]) : -1;
                 if (hi < 0 || lo < 0) Bad("two hex digits after \\x");
                 zero |= hi == 0 && lo == 0;
-                out.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+                bytes.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
                 i += 2;
                 break;
             }
@@ -673,10 +785,27 @@ bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
             continue;
         }
         if (c < 0x80) {
+            // A run of plain ASCII goes in one piece.
             zero |= c == 0;
-            out.push_back(c);
-            ++i;
+            std::size_t end = i + 1;
+            while (end < n) {
+                const auto d = static_cast<unsigned char>(text[end]);
+                if (d >= 0x80 || d == '\\' || d == 0) break;
+                ++end;
+            }
+            std::memcpy(bytes.next, text.data() + i, end - i);
+            bytes.next += end - i;
+            i = end;
             continue;
+        }
+        // The Russian alphabet (U+0410-044F, two bytes) maps onto C0-FF.
+        if ((c == 0xD0 || c == 0xD1) && i + 1 < n) {
+            const std::uint32_t cp = (c & 0x1Fu) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+            if ((static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80 && cp >= 0x410 && cp <= 0x44F) {
+                bytes.push_back(static_cast<std::uint8_t>(0xC0 + (cp - 0x410)));
+                i += 2;
+                continue;
+            }
         }
         // One UTF-8 sequence, checked strictly (no overlong forms, no surrogates).
         std::uint32_t cp = 0;
@@ -707,7 +836,7 @@ bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
             std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
             Bad(std::string("characters that Windows-1251 has (") + code + " is not one of them)");
         }
-        out.push_back(static_cast<std::uint8_t>(b));
+        bytes.push_back(static_cast<std::uint8_t>(b));
         i += len;
     }
     return zero;
@@ -752,6 +881,8 @@ void AppendFloat(std::string& out, std::uint32_t bits) {
             out += kFractions[magnitude % 8];
             return;
         }
+        // Most other floats of the game are short decimals (0.35, 602.58).
+        if (AppendShortDecimal(out, value)) return;
     }
     // People write 400000, not 4e+05. A spreadsheet shows about 11
     // characters and saves what it shows: a longer plain form would come
@@ -808,20 +939,11 @@ bool ParseFloatText(std::string_view text, std::uint32_t& bits) {
         bits = v;
         return true;
     }
-    // Whole numbers of up to 7 digits (most of the game's floats) are exact
-    // as floats: no decimal search needed. "-0" keeps its sign.
-    const std::size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
-    if (text.size() > sign && text.size() - sign <= 7) {
-        std::uint32_t whole = 0;
-        std::size_t k = sign;
-        for (; k < text.size() && text[k] >= '0' && text[k] <= '9'; ++k)
-            whole = whole * 10 + static_cast<std::uint32_t>(text[k] - '0');
-        if (k == text.size()) {
-            const float value = static_cast<float>(whole);
-            bits = std::bit_cast<std::uint32_t>(sign ? -value : value);
-            return true;
-        }
-    }
+    // Most of the game's floats are whole numbers or short decimals: with
+    // at most 2^24 as digits and 10 after the point, one division gives
+    // the float without the decimal search. "-0" keeps its sign.
+    bool point = false;
+    if (ParseShortDecimal(text, bits, point)) return true;
     // Spreadsheets in many locales write a decimal comma.
     bool comma = false;
     bool dot = false;
@@ -835,6 +957,7 @@ bool ParseFloatText(std::string_view text, std::uint32_t& bits) {
         for (std::size_t i = 0; i < text.size(); ++i)
             if (local[i] == ',') local[i] = '.';
         text = std::string_view(local, text.size());
+        if (ParseShortDecimal(text, bits, point)) return true;
     }
     float value = 0;
     if (text.empty()) return false;

@@ -78,7 +78,11 @@ bool MightNotStayText(std::string_view text);
 // No cell we write starts with '"', so such a cell is undone here; `scratch`
 // holds the result when it differs from `cell`. Throws CellProblem when the
 // quoting is broken.
-std::string_view UnquoteCell(std::string_view cell, std::string& scratch);
+// The quoted case, out of line: pack unquotes every cell.
+std::string_view UnquoteQuotedCell(std::string_view cell, std::string& scratch);
+inline std::string_view UnquoteCell(std::string_view cell, std::string& scratch) {
+    return cell.empty() || cell[0] != '"' ? cell : UnquoteQuotedCell(cell, scratch);
+}
 
 // Hex digits, upper case, no separators.
 void AppendHex(std::string& out, std::span<const std::uint8_t> bytes);

@@ -68,6 +68,7 @@ private:
     const KindSpec& kind_;
     bool asTyped_;
     std::unique_ptr<Side> pending_;    // a base block read but not yet matched
+    std::vector<std::uint8_t> spare_;  // the room of a block compared, for the next
     DiffResult changes_;
     std::vector<ReportedValue> kept_, warnings_;
     std::string failure_;

@@ -4,8 +4,8 @@
 
 namespace gamedb {
 
-bool NodeCursor::Next(NodeView& node) {
-    if (pos_ >= bytes_.size() || !failure_.empty()) return false;
+// Next for a node with a 4-byte size, and for a header or payload cut off.
+bool NodeCursor::NextSlow(NodeView& node) {
     const std::size_t left = bytes_.size() - pos_;
     if (left < 2) {
         failure_ = "node header cut off (1 byte left)";
@@ -67,19 +67,7 @@ void AppendNode(std::vector<std::uint8_t>& out, std::uint8_t tag, std::span<cons
     out.insert(out.end(), payload.begin(), payload.end());
 }
 
-std::size_t BeginNode(std::vector<std::uint8_t>& out, std::uint8_t tag) {
-    const std::size_t start = out.size();
-    out.push_back(tag);
-    out.push_back(0);
-    return start;
-}
-
-bool FinishNode(std::vector<std::uint8_t>& out, std::size_t start, bool forceLong) {
-    const std::size_t length = out.size() - start - 2;
-    if (length <= kMaxShortLength && !forceLong) {
-        out[start + 1] = static_cast<std::uint8_t>(length << 1);
-        return true;
-    }
+bool FinishLongNode(std::vector<std::uint8_t>& out, std::size_t start, std::size_t length) {
     if (length > kMaxNodeLength) return false;
     const std::uint32_t word = static_cast<std::uint32_t>(length << 1 | 1);
     const std::uint8_t size[4] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),

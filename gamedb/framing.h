@@ -45,13 +45,28 @@ public:
     explicit NodeCursor(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
     // The next node; false at the end. A header or payload that overruns the
     // buffer is not a node: Next returns false and Failure() says why.
-    bool Next(NodeView& node);
+    // Inline for the usual short node: unpack reads one per cell.
+    bool Next(NodeView& node) {
+        if (pos_ >= bytes_.size() || !failure_.empty()) return false;
+        const std::size_t left = bytes_.size() - pos_;
+        const std::uint8_t* p = bytes_.data() + pos_;
+        if (left < 2 || (p[1] & 1) != 0 || std::size_t{p[1]} >> 1 > left - 2) return NextSlow(node);
+        node.header.tag = p[0];
+        node.header.longForm = false;
+        node.header.length = p[1] >> 1;
+        node.start = pos_;
+        node.payload = bytes_.subspan(pos_ + 2, node.header.length);
+        pos_ += 2 + node.header.length;
+        return true;
+    }
     bool AtEnd() const { return pos_ == bytes_.size(); }
     std::size_t Position() const { return pos_; }
     // Empty unless Next failed.
     const std::string& Failure() const { return failure_; }
 
 private:
+    bool NextSlow(NodeView& node);
+
     std::span<const std::uint8_t> bytes_;
     std::size_t pos_ = 0;
     std::string failure_;
@@ -69,8 +84,20 @@ void AppendNode(std::vector<std::uint8_t>& out, std::uint8_t tag, std::span<cons
 // puts the tag and a 1-byte size; FinishNode sets the size, widening it to 4
 // bytes when the payload is long (or `forceLong`). Returns false when the
 // payload is too long for any size.
-std::size_t BeginNode(std::vector<std::uint8_t>& out, std::uint8_t tag);
-bool FinishNode(std::vector<std::uint8_t>& out, std::size_t start, bool forceLong = false);
+// Inline: pack writes a node per cell.
+inline std::size_t BeginNode(std::vector<std::uint8_t>& out, std::uint8_t tag) {
+    const std::size_t start = out.size();
+    out.resize(start + 2);
+    out[start] = tag;
+    return start;
+}
+bool FinishLongNode(std::vector<std::uint8_t>& out, std::size_t start, std::size_t length);
+inline bool FinishNode(std::vector<std::uint8_t>& out, std::size_t start, bool forceLong = false) {
+    const std::size_t length = out.size() - start - 2;
+    if (length > kMaxShortLength || forceLong) return FinishLongNode(out, start, length);
+    out[start + 1] = static_cast<std::uint8_t>(length << 1);
+    return true;
+}
 
 // A block as the streaming reader meets it.
 struct BlockInfo {

@@ -20,6 +20,10 @@ public:
     // The next line without its end; false at the end of the source. The
     // view is valid until the next call.
     bool Next(std::string_view& line);
+    // The next line that is not empty, split at its Tabs: a row of a table
+    // or manifest (spreadsheets add blank lines at the end). False at the
+    // end; the views are valid until the next call.
+    bool NextCells(std::vector<std::string_view>& cells);
     // 1 for the first line.
     long long LineNumber() const { return lineNumber_; }
     // Whether the text turned out not to be UTF-8 and is read as Windows-1251.
@@ -45,5 +49,8 @@ private:
     enum class Encoding { Undecided, Utf8, Cp1251 } encoding_ = Encoding::Undecided;
     std::size_t undecided_ = 0;
 };
+
+// The cells of a line between its Tabs; a line without a Tab is one cell.
+void SplitTabs(std::string_view line, std::vector<std::string_view>& cells);
 
 }  // namespace gamedb

@@ -86,20 +86,6 @@ bool IsPlainFileName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." && name.find_first_of("/\\:") == std::string_view::npos;
 }
 
-void SplitTabs(std::string_view line, std::vector<std::string_view>& cells) {
-    cells.clear();
-    const char* begin = line.data();
-    const char* const end = begin + line.size();
-    while (begin != end) {
-        const void* tab = std::memchr(begin, '\t', static_cast<std::size_t>(end - begin));
-        if (!tab) break;
-        const char* p = static_cast<const char*>(tab);
-        cells.emplace_back(begin, static_cast<std::size_t>(p - begin));
-        begin = p + 1;
-    }
-    cells.emplace_back(begin, static_cast<std::size_t>(end - begin));
-}
-
 Manifest ReadManifest(InputFolder& in, std::span<const KindSpec> kinds) {
     std::unique_ptr<ByteSource> source = in.Open(std::string(kManifestName));
     const std::string label = source->Label();
@@ -108,13 +94,10 @@ Manifest ReadManifest(InputFolder& in, std::span<const KindSpec> kinds) {
     Manifest manifest;
     bool hasFormat = false;
     bool hasFile = false;
-    std::string_view line;
     std::vector<std::string_view> parts;
     std::set<std::string> seen;
-    while (lines.Next(line)) {
+    while (lines.NextCells(parts)) {
         const long long n = lines.LineNumber();
-        if (line.empty()) continue;
-        SplitTabs(line, parts);
         const std::string_view key = parts[0];
         const auto need = [&](std::size_t count, const std::string& form) {
             if (parts.size() != count) fail(n, "'" + std::string(key) + "' needs the form: " + form);
@@ -195,17 +178,17 @@ public:
         std::string_view line;
         if (!lines.Next(line)) Fail(1, {}, "the table is empty; expected a header row");
         ReadHeader(line);
-        // The block is about as large as its table: room made once spares
-        // the copies of a doubling buffer, which briefly held a block and a
-        // half. Untouched room costs no memory; the cap keeps a huge table
-        // from asking for more than a 32-bit process has.
+        // The block is about as large as its table, but a table of small
+        // numbers gives a larger one (a float of 1 digit takes 6 bytes):
+        // room made once spares the copies of a doubling buffer, which
+        // briefly held a block and a half. Untouched room costs no memory;
+        // the cap keeps a huge table from asking for more than a 32-bit
+        // process has.
         constexpr std::uint64_t kMaxReserve = 256u << 20;
-        block.reserve(static_cast<std::size_t>(std::min(source_->Size(), kMaxReserve)));
+        block.reserve(static_cast<std::size_t>(std::min(2 * source_->Size(), kMaxReserve)));
         long long rows = 0;
-        while (lines.Next(line)) {
-            if (line.empty()) continue;  // spreadsheets add blank lines at the end
+        while (lines.NextCells(cells_)) {
             row_ = lines.LineNumber();
-            SplitTabs(line, cells_);
             // Spreadsheets drop a row's trailing empty cells; those beyond the
             // header may be empty ones a spreadsheet added.
             if (cells_.size() < columns_) cells_.resize(columns_);
@@ -339,7 +322,7 @@ private:
                 const std::string text(cell);
                 Fail(row_, std::string(field.name), "bad cell", &text, problem.expected);
             }
-            NoteAmbiguous(std::string(field.name), cell);
+            if (style_.ambiguous && ambiguous_.row < 0) NoteAmbiguous(std::string(field.name), cell);
         } else {
             const std::vector<std::size_t>& columns = partCells_[f];
             parts_.resize(columns.size());

@@ -20,16 +20,6 @@ constexpr std::string_view kSourceSize = "source-size";
 constexpr std::string_view kSourceChecksum = "source-crc32";
 constexpr std::string_view kFileChecksum = "crc32";
 
-std::vector<std::string_view> Split(std::string_view line) {
-    std::vector<std::string_view> parts;
-    for (std::size_t start = 0;;) {
-        const std::size_t tab = line.find('\t', start);
-        parts.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
-        if (tab == std::string_view::npos) return parts;
-        start = tab + 1;
-    }
-}
-
 std::string Utf8(const fs::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
@@ -45,9 +35,8 @@ Provenance ReadProvenance(InputFolder& in) {
     std::unique_ptr<ByteSource> source = in.Open(std::string(kManifestName));
     LineReader lines(*source);
     Provenance result;
-    std::string_view line;
-    while (lines.Next(line)) {
-        const std::vector<std::string_view> parts = Split(line);
+    std::vector<std::string_view> parts;
+    while (lines.NextCells(parts)) {
         const std::string_view key = parts[0];
         if (!IsProvenanceKey(key)) continue;
         bool good = parts.size() == (key == kFileChecksum ? 3u : 2u);

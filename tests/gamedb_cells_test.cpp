@@ -56,6 +56,8 @@ const CellCase kCellCases[] = {
     {"path with backslashes", Field(ValueType::Text), "41 5C 48 5C 31 2E 77 00", "A\\\\H\\\\1.w"},
     {"int32", Field(ValueType::Int32), "FF FF FF FF", "-1"},
     {"int32 leftover memory", Field(ValueType::Int32), "50 32 03 78", "2013475408"},
+    {"int32 smallest", Field(ValueType::Int32), "00 00 00 80", "-2147483648"},
+    {"int32 zero", Field(ValueType::Int32), "00 00 00 00", "0"},
     {"int32 of 3 bytes", Field(ValueType::Int32), "01 02 03", "#010203"},
     {"int32 of 0 bytes", Field(ValueType::Int32), "", "#"},
     {"uint32", Field(ValueType::UInt32), "FF FF FF FF", "4294967295"},

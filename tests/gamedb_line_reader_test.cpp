@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,28 @@ TEST(LineReader, BrokenUtf16IsAnError) {
                 EXPECT_EQ(e.Where().file, "\"t.txt\"");
             }
         }
+    }
+}
+
+// The cells between Tabs, found eight bytes at a time, are those a byte by
+// byte reading finds, whatever the bytes around the Tabs (08 and 89 lie
+// next to a Tab's value) and wherever the Tabs fall in a word.
+TEST(SplitTabs, CellsAreThoseBetweenTabs) {
+    std::mt19937 random(7);
+    const char bytes[] = {'\t', '\t', 'a', '\x08', '\x89', '\x0A', '\0', '\xFF', ' '};
+    std::vector<std::string_view> cells;
+    for (int n = 0; n < 20000; ++n) {
+        std::string line(random() % 40, ' ');
+        for (char& c : line) c = bytes[random() % sizeof bytes];
+        std::vector<std::string_view> expected;
+        std::size_t begin = 0;
+        for (std::size_t i = 0; i <= line.size(); ++i) {
+            if (i < line.size() && line[i] != '\t') continue;
+            expected.push_back(std::string_view(line).substr(begin, i - begin));
+            begin = i + 1;
+        }
+        SplitTabs(line, cells);
+        ASSERT_EQ(cells, expected) << n;
     }
 }
 

@@ -227,8 +227,14 @@ World MakeWorld(std::uint64_t seed) {
     const auto itemSpec = [&]() -> std::string {
         switch (random.Below(6)) {
         case 0: return "wolf skin";
-        case 1: return "material." + kMaterials[random.Below(kMaterials.size())].name + (random.Chance(50) ? " [" : "[") +
-                       std::to_string(1 + random.Below(5)) + "]";
+        case 1: {
+            // One draw per statement: the order of a single expression's
+            // operands differs between compilers, and so would the world.
+            const std::string& material = kMaterials[random.Below(kMaterials.size())].name;
+            const char* open = random.Chance(50) ? " [" : "[";
+            const std::size_t count = 1 + random.Below(5);
+            return "material." + material + open + std::to_string(count) + "]";
+        }
         case 2: return "rune." + kModifiers[random.Below(kModifiers.size())].code;
         case 3: return "prototype." + kPrototypes[random.Below(kPrototypes.size())].code;
         case 4: {
