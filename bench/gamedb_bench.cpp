@@ -140,13 +140,7 @@ private:
     void Make(Set& set, int scale) {
         set.root = root_ / std::to_string(scale);
         for (const char* sub : {"db", "tables", "packed", "copy"}) fs::create_directories(set.root / sub);
-        // Real files hold no exotic bytes, a few odd floats (as levers do) and
-        // mostly short decimals.
-        gamedb::testing::GenOptions options;
-        options.exoticTextRate = 0;
-        options.oddFloatRate = 0.02;
-        options.anyFloatRate = 0.05;
-        options.duplicateKeyRate = 0;
+        const gamedb::testing::GenOptions options = gamedb::testing::GenOptions::RealLike();
         for (const Share& share : kShares) {
             const fs::path path = set.Database(share.kind);
             // Generated in a child: the model takes several times the file's size.

@@ -52,11 +52,7 @@ public:
 private:
     Workspace() {
         for (const char* sub : {"db", "books", "packed", "copy"}) fs::create_directories(root_ / sub);
-        gamedb::testing::GenOptions options;
-        options.exoticTextRate = 0;
-        options.oddFloatRate = 0.02;
-        options.anyFloatRate = 0.05;
-        options.duplicateKeyRate = 0;
+        const gamedb::testing::GenOptions options = gamedb::testing::GenOptions::RealLike();
         for (const Share& share : kShares) {
             bench::ChildPeakRss([&] {
                 gamedb::testing::WriteDatabase(

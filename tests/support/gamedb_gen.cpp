@@ -27,6 +27,15 @@ GenBlock* GenDatabase::FindBlock(std::uint8_t tag) {
     return nullptr;
 }
 
+GenOptions GenOptions::RealLike() {
+    GenOptions options;
+    options.exoticTextRate = 0;
+    options.oddFloatRate = 0.02;
+    options.anyFloatRate = 0.05;
+    options.duplicateKeyRate = 0;
+    return options;
+}
+
 GenOptions GenOptions::Irregular(std::uint64_t seed, double rate) {
     GenOptions options;
     options.seed = seed;

@@ -85,6 +85,9 @@ struct GenOptions {
 
     // Everything irregular at once, at `rate` each, plus a few trailing bytes.
     static GenOptions Irregular(std::uint64_t seed, double rate = 0.05);
+    // Values as the game's files hold them, for the benchmarks: no exotic
+    // bytes, a few odd floats (as levers have), mostly short decimals.
+    static GenOptions RealLike();
 };
 
 // splitmix64 over `state`: small, fast and the same everywhere.
