@@ -364,6 +364,12 @@ TEST(WorkbookCli, DatabaseAndArchiveThroughWorkbooksAndADroppedFile) {
     EXPECT_EQ(ReadBytes(dir / "database.res.bak"), archive);
     ASSERT_EQ(RunGamedb(dir, "--quiet database.xlsx").exitCode, 0);
     EXPECT_TRUE(fs::exists(dir / "database.res.2.bak"));
+    // A workbook in the community's layout records no source: pack says how to pack it.
+    ASSERT_EQ(RunGamedb(dir, "--quiet --layout community unpack Items.idb community.xlsx").exitCode, 0);
+    r = RunGamedb(dir, "community.xlsx");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("community's layout"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("gamedb pack \"community.xlsx\" ARCHIVE"), std::string::npos) << r.err;
     // A path that is no file is no dropped file.
     r = RunGamedb(dir, "nothing.res");
     EXPECT_EQ(r.exitCode, 2);

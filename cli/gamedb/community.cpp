@@ -14,6 +14,7 @@
 #include "gamedb/archive_member.h"
 #include "gamedb/byte_io.h"
 #include "gamedb/community.h"
+#include "gamedb/workbook_folder.h"
 #include "gamedb/database.h"
 #include "gamedb/error.h"
 #include "gamedb/folder.h"
@@ -24,13 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-
-bool EndsWithXlsx(std::string_view name) {
-    if (name.size() < 5) return false;
-    std::string tail(name.substr(name.size() - 5));
-    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return tail == ".xlsx";
-}
 
 Bytes ReadAll(const fs::path& path) {
     FileRegionSource source(path, 0, UINT64_MAX, QuotedPath(path));
@@ -148,7 +142,7 @@ int PackIntoArchive(const Invocation& invocation, workbook::WorkbookReader& book
 std::optional<int> TryPackCommunity(const Invocation& invocation) {
     const fs::path bookPath = PathFromUtf8(invocation.operands[0]);
     std::error_code error;
-    if (!EndsWithXlsx(invocation.operands[0]) || !fs::is_regular_file(bookPath, error)) return std::nullopt;
+    if (!IsWorkbookPath(bookPath) || !fs::is_regular_file(bookPath, error)) return std::nullopt;
     workbook::WorkbookReader book(bookPath);
     if (!IsCommunityWorkbook(book)) return std::nullopt;
     const std::string label = QuotedPath(bookPath);
@@ -163,7 +157,7 @@ std::optional<int> TryPackCommunity(const Invocation& invocation) {
 int RunUnpackCommunity(const Invocation& invocation) {
     const std::string& input = invocation.operands[0];
     const fs::path output = PathFromUtf8(invocation.operands[1]);
-    if (!EndsWithXlsx(invocation.operands[1])) throw UsageError("--layout community writes a workbook: name it *.xlsx");
+    if (!IsWorkbookPath(output)) throw UsageError("--layout community writes a workbook: name it *.xlsx");
     std::vector<Bytes> contents;
     std::vector<CommunitySource> sources;
     fs::path inputFile;

@@ -10,6 +10,7 @@
 #include "gamedb/archive_member.h"
 #include "gamedb/byte_io.h"
 #include "gamedb/check_set.h"
+#include "gamedb/community.h"
 #include "gamedb/database.h"
 #include "gamedb/error.h"
 #include "gamedb/provenance.h"
@@ -96,6 +97,15 @@ std::string RecordedSource(const fs::path& book) {
     return source;
 }
 
+bool IsCommunityLayout(const fs::path& book) {
+    try {
+        workbook::WorkbookReader reader(book);
+        return IsCommunityWorkbook(reader);
+    } catch (const workbook::Error&) {
+        return false;
+    }
+}
+
 // Whether the window the program runs in closes when it ends: Windows made
 // one for it alone, as for a file dropped on the program.
 bool OwnWindow() {
@@ -179,6 +189,9 @@ int RunDropped(const Invocation& invocation, const std::string& path) {
     try {
         const fs::path file = PathFromUtf8(path);
         if (IsWorkbookPath(file)) {
+            if (!HasIndexSheet(file) && IsCommunityLayout(file))
+                FailAt(file, "is a workbook in the community's layout, which does not record the archive it was made "
+                             "from; pack it with: gamedb pack " + QuotedPath(file) + " ARCHIVE");
             const std::string source = RecordedSource(file);
             const auto member = SplitMemberArgument(source);
             const fs::path target = member ? PathFromUtf8(member->archive) : PathFromUtf8(source);
