@@ -307,7 +307,9 @@ WorkbookOutputFolder::WorkbookOutputFolder(fs::path target, std::vector<fs::path
         if (idb::SameFile(s.target, input)) Fail(QuotedPath(s.target), "refusing to replace the input with an output");
     s.temporary = idb::TemporaryBeside(s.target);
     try {
-        s.writer = std::make_unique<workbook::WorkbookWriter>(s.temporary);
+        // The sheets' row files go beside the workbook, not to a system
+        // folder that may not be writable (the root of a Windows drive).
+        s.writer = std::make_unique<workbook::WorkbookWriter>(s.temporary, fs::absolute(s.target, error).parent_path());
     } catch (const workbook::Error& e) {
         Fail(BookLabel(s.target), e.what());
     }

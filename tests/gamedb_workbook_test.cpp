@@ -337,6 +337,13 @@ TEST(WorkbookCli, DatabaseAndArchiveThroughWorkbooksAndADroppedFile) {
     EXPECT_NE(r.err.find("not a workbook that gamedb unpack wrote"), std::string::npos) << r.err;
     EXPECT_EQ(ReadBytes(dir / "other.xlsx"), Bytes{'x'});
 
+    // A database that fails half-way leaves no workbook and no temporary file.
+    WriteBytes(dir / "Broken.idb", Bytes(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(items.size() / 2)));
+    const auto count = [&dir] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); };
+    const auto before = count();
+    EXPECT_EQ(RunGamedb(dir, "--quiet unpack Broken.idb broken.xlsx").exitCode, 1);
+    EXPECT_EQ(count(), before);
+
     // An archive: its databases as sheets, its other members left where they are.
     r = RunGamedb(dir, "unpack database.res all.xlsx");
     ASSERT_EQ(r.exitCode, 0) << r.err;
