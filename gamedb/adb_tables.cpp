@@ -9,12 +9,11 @@
 #include "gamedb/error.h"
 #include "gamedb/line_reader.h"
 #include "gamedb/provenance.h"
+#include "gamedb/unpack.h"
 
 namespace gamedb {
 namespace {
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
-constexpr std::string_view kNewline = "\r\n";
 constexpr FieldSpec kTextCell{0, ValueType::Text, "text"};
 constexpr FieldSpec kFloatCell{0, ValueType::Float32, "float"};
 

@@ -113,7 +113,7 @@ ArchiveManifest ReadArchiveManifest(InputFolder& in) {
     std::vector<std::uint8_t> bytes;
     source->ReadInto(bytes, static_cast<std::size_t>(source->Size()), "the archive's record");
     std::string text(bytes.begin(), bytes.end());
-    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    if (text.starts_with(kBom)) text.erase(0, kBom.size());
     const auto failHere = [&label](const std::string& problem) {
         Place place;
         place.file = label;

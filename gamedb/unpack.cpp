@@ -11,8 +11,6 @@
 namespace gamedb {
 namespace {
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
-constexpr std::string_view kNewline = "\r\n";
 constexpr std::size_t kFlushSize = 64 * 1024;
 // Bytes after the file node beyond this go to a side file.
 constexpr std::uint64_t kMaxInlineTrailer = 4096;

@@ -18,6 +18,10 @@ inline constexpr std::string_view kExtraColumn = "~extra";
 // the ".txt" tables of format 1, where an array or nested record was one cell.
 inline constexpr std::string_view kTableExtension = ".tsv";
 inline constexpr int kTableFormat = 2;
+// How unpack writes a table's text: UTF-8 with a byte-order mark (so that
+// spreadsheets know the encoding), CR LF line ends.
+inline constexpr std::string_view kBom = "\xEF\xBB\xBF";
+inline constexpr std::string_view kNewline = "\r\n";
 
 struct TableSummary {
     std::string name;        // file name, e.g. "weapons.tsv"

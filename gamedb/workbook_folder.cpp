@@ -10,6 +10,7 @@
 #include "gamedb/byte_io.h"
 #include "gamedb/cells.h"
 #include "gamedb/checksum.h"
+#include "gamedb/line_reader.h"
 #include "gamedb/provenance.h"
 #include "gamedb/unpack.h"
 
@@ -19,8 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
-constexpr std::string_view kNewline = "\r\n";
 // The index sheet's entries.
 constexpr std::string_view kTableEntry = "table";
 constexpr std::string_view kTextEntry = "text";
@@ -108,16 +107,6 @@ std::string FoldCase(std::string_view text) {
     for (char& c : folded)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return folded;
-}
-
-std::vector<std::string_view> SplitTabs(std::string_view line) {
-    std::vector<std::string_view> cells;
-    for (std::size_t start = 0;;) {
-        const std::size_t tab = line.find('\t', start);
-        cells.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
-        if (tab == std::string_view::npos) return cells;
-        start = tab + 1;
-    }
 }
 
 }  // namespace
@@ -221,7 +210,8 @@ private:
     void Line(std::string_view line) {
         if (line.ends_with('\r')) line.remove_suffix(1);
         if (header_ && line.starts_with(kBom)) line.remove_prefix(kBom.size());
-        const std::vector<std::string_view> texts = SplitTabs(line);
+        SplitTabs(line, texts_);
+        const std::vector<std::string_view>& texts = texts_;
         cells_.clear();
         if (header_) {
             cells_.push_back(workbook::Cell::Text(std::string(kRecordColumn)));
@@ -236,6 +226,7 @@ private:
 
     WorkbookOutputFolder::State& state_;
     std::string pending_;
+    std::vector<std::string_view> texts_;
     std::vector<workbook::Cell> cells_;
     bool header_ = true;
     long long record_ = 0;
@@ -259,7 +250,9 @@ public:
                 rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
                 if (line.ends_with('\r')) line.remove_suffix(1);
                 std::vector<workbook::Cell> row{workbook::Cell::Text(std::string(kTextEntry)), workbook::Cell::Text(name_)};
-                for (std::string_view cell : SplitTabs(line)) row.push_back(workbook::Cell::Text(std::string(cell)));
+                std::vector<std::string_view> cells;
+                SplitTabs(line, cells);
+                for (std::string_view cell : cells) row.push_back(workbook::Cell::Text(std::string(cell)));
                 state_.IndexRow(std::move(row));
             }
             return;
