@@ -259,6 +259,8 @@ void ExtractMembers(const resarc::Archive& archive, const fs::path& archivePath,
     out.Commit();
 }
 
+std::string RecordedArchive(InputFolder& in) { return ReadArchiveManifest(in).archive; }
+
 bool IsArchiveFolder(const fs::path& dir) {
     std::error_code error;
     return fs::is_regular_file(dir / PathFromUtf8(kArchiveManifestName), error);

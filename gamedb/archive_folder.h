@@ -58,6 +58,10 @@ ArchiveFolderSummary UnpackArchive(const std::filesystem::path& archive, const s
 // in the archive, and packing takes them from there.
 ArchiveFolderSummary UnpackArchive(const std::filesystem::path& archive, OutputFolder& out);
 
+// The archive a folder (or workbook) with an archive's record was unpacked
+// from, as the record names it (UTF-8). Throws Error for a bad record.
+std::string RecordedArchive(InputFolder& in);
+
 // Whether `dir` holds an unpacked archive rather than a database.
 bool IsArchiveFolder(const std::filesystem::path& dir);
 

@@ -80,6 +80,14 @@ void AppendNumber(std::string& out, double value) {
     out.append(text, static_cast<std::size_t>(result.ptr - text));
 }
 
+// A cell's text as it stands, for names and the index: no \e is wanted there.
+std::string PlainText(const workbook::Cell& cell) {
+    if (cell.kind != workbook::Cell::Kind::Number) return cell.text;
+    std::string text;
+    AppendNumber(text, cell.number);
+    return text;
+}
+
 // Characters a sheet name may not hold, and Excel's limit on its length.
 std::string SheetNameFor(std::string name) {
     for (char& c : name)
@@ -151,18 +159,11 @@ bool AppendTableCell(std::string& out, const workbook::Cell& cell) {
 struct WorkbookOutputFolder::State {
     fs::path target;
     fs::path temporary;
-    std::vector<fs::path> protectedFiles;
     std::unique_ptr<workbook::WorkbookWriter> writer;
     std::set<std::string> usedSheets{FoldCase(kIndexSheet)};
-    std::vector<workbook::Cell> index;    // rows of the index sheet, flattened
-    std::vector<std::size_t> indexRows;   // where each row starts in `index`
+    std::vector<std::vector<workbook::Cell>> index;   // rows of the index sheet
     bool tableOpen = false;
     bool committed = false;
-
-    void IndexRow(std::vector<workbook::Cell> cells) {
-        indexRows.push_back(index.size());
-        for (workbook::Cell& cell : cells) index.push_back(std::move(cell));
-    }
 
     std::string NewSheetName(const std::string& file) {
         // items.idb/weapons.tsv -> items.weapons
@@ -211,15 +212,14 @@ private:
         if (line.ends_with('\r')) line.remove_suffix(1);
         if (header_ && line.starts_with(kBom)) line.remove_prefix(kBom.size());
         SplitTabs(line, texts_);
-        const std::vector<std::string_view>& texts = texts_;
         cells_.clear();
         if (header_) {
             cells_.push_back(workbook::Cell::Text(std::string(kRecordColumn)));
-            for (std::string_view text : texts) cells_.push_back(workbook::Cell::Text(std::string(text)));
+            for (std::string_view text : texts_) cells_.push_back(workbook::Cell::Text(std::string(text)));
             header_ = false;
         } else {
             cells_.push_back(workbook::Cell::Number(static_cast<double>(++record_)));
-            for (std::string_view text : texts) cells_.push_back(WorkbookCell(text));
+            for (std::string_view text : texts_) cells_.push_back(WorkbookCell(text));
         }
         state_.writer->AddRow(cells_);
     }
@@ -253,14 +253,14 @@ public:
                 std::vector<std::string_view> cells;
                 SplitTabs(line, cells);
                 for (std::string_view cell : cells) row.push_back(workbook::Cell::Text(std::string(cell)));
-                state_.IndexRow(std::move(row));
+                state_.index.push_back(std::move(row));
             }
             return;
         }
         std::string hex;
         AppendHex(hex, std::span(reinterpret_cast<const std::uint8_t*>(text_.data()), text_.size()));
         for (std::size_t at = 0; at == 0 || at < hex.size(); at += kHexPerRow)
-            state_.IndexRow({workbook::Cell::Text(std::string(kBytesEntry)), workbook::Cell::Text(name_),
+            state_.index.push_back({workbook::Cell::Text(std::string(kBytesEntry)), workbook::Cell::Text(name_),
                              workbook::Cell::Text(hex.substr(at, kHexPerRow))});
     }
 
@@ -270,18 +270,22 @@ private:
     std::string text_;
 };
 
+// "items.idb/": a part's folder as the prefix of its files' names.
+std::string FolderPrefix(const fs::path& relative) {
+    const std::u8string text = relative.generic_u8string();
+    return std::string(text.begin(), text.end()) + "/";
+}
+
+// A part of the workbook: its files go to the whole under longer names.
 class OutputPart final : public OutputFolder {
 public:
-    OutputPart(std::shared_ptr<WorkbookOutputFolder::State> state, std::string prefix, OutputFolder& whole)
-        : state_(std::move(state)), prefix_(std::move(prefix)), whole_(whole) {}
+    OutputPart(std::string prefix, OutputFolder& whole) : prefix_(std::move(prefix)), whole_(whole) {}
     std::unique_ptr<TextOutput> Create(const std::string& name) override { return whole_.Create(prefix_ + name); }
     std::unique_ptr<OutputFolder> Part(const fs::path& relative) override {
-        const std::u8string text = relative.generic_u8string();
-        return std::make_unique<OutputPart>(state_, prefix_ + std::string(text.begin(), text.end()) + "/", whole_);
+        return std::make_unique<OutputPart>(prefix_ + FolderPrefix(relative), whole_);
     }
 
 private:
-    std::shared_ptr<WorkbookOutputFolder::State> state_;
     std::string prefix_;
     OutputFolder& whole_;
 };
@@ -289,14 +293,13 @@ private:
 }  // namespace
 
 WorkbookOutputFolder::WorkbookOutputFolder(fs::path target, std::vector<fs::path> protectedFiles)
-    : state_(std::make_shared<State>()) {
+    : state_(std::make_unique<State>()) {
     State& s = *state_;
     s.target = std::move(target);
-    s.protectedFiles = std::move(protectedFiles);
     std::error_code error;
     if (fs::is_directory(s.target, error)) Fail(QuotedPath(s.target), "is a folder; expected the workbook file to write");
     if (const std::string problem = idb::NotReplaceable(s.target); !problem.empty()) Fail(QuotedPath(s.target), problem);
-    for (const fs::path& input : s.protectedFiles)
+    for (const fs::path& input : protectedFiles)
         if (idb::SameFile(s.target, input)) Fail(QuotedPath(s.target), "refusing to replace the input with an output");
     s.temporary = idb::TemporaryBeside(s.target);
     try {
@@ -327,14 +330,13 @@ std::unique_ptr<TextOutput> WorkbookOutputFolder::Create(const std::string& name
     } catch (const workbook::Error& e) {
         Fail(BookLabel(s.target), e.what());
     }
-    s.IndexRow({workbook::Cell::Text(std::string(kTableEntry)), workbook::Cell::Text(name), workbook::Cell::Text(sheet)});
+    s.index.push_back({workbook::Cell::Text(std::string(kTableEntry)), workbook::Cell::Text(name), workbook::Cell::Text(sheet)});
     s.tableOpen = true;
     return std::make_unique<SheetOutput>(s);
 }
 
 std::unique_ptr<OutputFolder> WorkbookOutputFolder::Part(const fs::path& relative) {
-    const std::u8string text = relative.generic_u8string();
-    return std::make_unique<OutputPart>(state_, std::string(text.begin(), text.end()) + "/", *this);
+    return std::make_unique<OutputPart>(FolderPrefix(relative), *this);
 }
 
 void WorkbookOutputFolder::Commit() {
@@ -348,10 +350,7 @@ void WorkbookOutputFolder::Commit() {
         const std::vector<workbook::Cell> head{workbook::Cell::Text("entry"), workbook::Cell::Text("file"),
                                                workbook::Cell::Text("content")};
         s.writer->AddRow(head);
-        for (std::size_t r = 0; r < s.indexRows.size(); ++r) {
-            const std::size_t end = r + 1 < s.indexRows.size() ? s.indexRows[r + 1] : s.index.size();
-            s.writer->AddRow(std::span(s.index).subspan(s.indexRows[r], end - s.indexRows[r]));
-        }
+        for (const std::vector<workbook::Cell>& row : s.index) s.writer->AddRow(row);
         s.writer->Close();
     } catch (const workbook::Error& e) {
         Fail(BookLabel(s.target), e.what());
@@ -371,7 +370,6 @@ struct WorkbookInputFolder::State {
     // Where the lines of each table read came from: the sheet, its rows by
     // line (the header is line 1) and its columns by name.
     struct Origin {
-        std::string sheet;
         std::vector<std::uint32_t> rows;
         std::map<std::string, std::uint32_t> columns;
     };
@@ -389,16 +387,7 @@ struct WorkbookInputFolder::State {
         std::vector<workbook::Row> rows = reader->ReadSheet(*index);
         for (const workbook::Row& row : rows) {
             if (row.index == 0) continue;
-            const auto text = [&](std::size_t c) -> std::string {
-                if (c >= row.cells.size()) return {};
-                const workbook::Cell& cell = row.cells[c];
-                if (cell.kind == workbook::Cell::Kind::Number) {
-                    std::string out;
-                    AppendNumber(out, cell.number);
-                    return out;
-                }
-                return cell.text;
-            };
+            const auto text = [&](std::size_t c) { return c < row.cells.size() ? PlainText(row.cells[c]) : std::string(); };
             const std::string entry = text(0);
             const std::string file = text(1);
             if (entry.empty() && file.empty()) continue;
@@ -439,7 +428,6 @@ struct WorkbookInputFolder::State {
             gamedb::Fail(label, e.what());
         }
         Origin origin;
-        origin.sheet = sheet->name;
         std::string text(kBom);
         if (rows.empty()) return text;
 
@@ -465,13 +453,7 @@ struct WorkbookInputFolder::State {
         };
         for (std::size_t i = 0; i < columns.size(); ++i) {
             if (i) text += '\t';
-            // Column names as they stand: no \e is wanted there.
-            const workbook::Cell& cell = head.cells[columns[i]];
-            std::string name = cell.text;
-            if (cell.kind == workbook::Cell::Kind::Number) {
-                name.clear();
-                AppendNumber(name, cell.number);
-            }
+            std::string name = PlainText(head.cells[columns[i]]);
             text += name;
             origin.columns.emplace(std::move(name), columns[i]);
         }
@@ -510,13 +492,15 @@ struct WorkbookInputFolder::State {
             std::size_t last = 0;   // cells past the header's, when the row has any
             for (std::size_t c = 0; c < row.cells.size(); ++c)
                 if (c != recordColumn && row.cells[c].kind != workbook::Cell::Kind::Empty) last = c + 1;
-            std::vector<std::uint32_t> used = columns;
+            bool first = true;
+            const auto put = [&](std::size_t c) {
+                if (!first) text += '\t';
+                first = false;
+                appendCell(row, c);
+            };
+            for (std::uint32_t c : columns) put(c);
             for (std::size_t c = columns.empty() ? 0 : columns.back() + 1; c < last; ++c)
-                if (c != recordColumn) used.push_back(static_cast<std::uint32_t>(c));
-            for (std::size_t i = 0; i < used.size(); ++i) {
-                if (i) text += '\t';
-                appendCell(row, used[i]);
-            }
+                if (c != recordColumn) put(c);
             text += kNewline;
             origin.rows.push_back(row.index + 1);
         }
@@ -596,11 +580,11 @@ std::vector<std::string> EditedWorkbookTables(const fs::path& book) {
     for (const std::string& file : whole.Files()) {
         if (!(file == kManifestName || file.ends_with("/" + std::string(kManifestName)))) continue;
         const std::string folder = file.substr(0, file.size() - kManifestName.size());
-        std::unique_ptr<InputFolder> part =
-            folder.empty() ? std::unique_ptr<InputFolder>(new WorkbookInputFolder(book)) : whole.Part(folder.substr(0, folder.size() - 1));
+        const std::unique_ptr<InputFolder> owned = folder.empty() ? nullptr : whole.Part(folder.substr(0, folder.size() - 1));
+        InputFolder& part = owned ? *owned : whole;
         Provenance provenance;
         try {
-            provenance = ReadProvenance(*part);
+            provenance = ReadProvenance(part);
         } catch (const Error&) {
             provenance.hasFiles = false;
         }
@@ -612,7 +596,7 @@ std::vector<std::string> EditedWorkbookTables(const fs::path& book) {
             if (!whole.Has(folder + written.name)) continue;   // a sheet deleted holds no edit to lose
             bool same = false;
             try {
-                const std::unique_ptr<ByteSource> source = part->Open(written.name);
+                const std::unique_ptr<ByteSource> source = part.Open(written.name);
                 same = ChecksumRest(*source) == written.checksum;
             } catch (const Error&) {
                 same = false;

@@ -57,7 +57,7 @@ public:
     struct State;
 
 private:
-    std::shared_ptr<State> state_;
+    std::unique_ptr<State> state_;
 };
 
 // Reads a workbook that unpack wrote (and a spreadsheet may have saved):

@@ -78,19 +78,8 @@ fs::path KeepBackup(const fs::path& file) {
 // Where a workbook's tables came from, as its manifest or archive record says.
 std::string RecordedSource(const fs::path& book) {
     WorkbookInputFolder in(book);
-    std::string source;
-    if (in.Has(std::string(kArchiveManifestName))) {
-        const std::unique_ptr<ByteSource> record = in.Open(std::string(kArchiveManifestName));
-        std::vector<std::uint8_t> bytes;
-        record->ReadInto(bytes, static_cast<std::size_t>(record->Size()), "the archive's record");
-        const std::string text(bytes.begin(), bytes.end());
-        const std::size_t at = text.find("\narchive\t");
-        if (at != std::string::npos) {
-            source = text.substr(at + 9, text.find_first_of("\r\n", at + 9) - at - 9);
-        }
-    } else {
-        source = ReadProvenance(in).source;
-    }
+    const std::string source =
+        in.Has(std::string(kArchiveManifestName)) ? RecordedArchive(in) : ReadProvenance(in).source;
     if (source.empty())
         FailAt(book, "does not record the database or archive it came from; pack it with: gamedb pack " +
                        QuotedPath(book) + " DATABASE");
