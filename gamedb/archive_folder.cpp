@@ -2,6 +2,7 @@
 #include "gamedb/archive_folder.h"
 
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -161,33 +162,6 @@ ArchiveManifest ReadArchiveManifest(InputFolder& in) {
     return manifest;
 }
 
-// Temporary files for packed databases, removed however the run ends.
-class TemporaryFiles {
-public:
-    explicit TemporaryFiles(fs::path beside) : beside_(std::move(beside)) {}
-    TemporaryFiles(const TemporaryFiles&) = delete;
-    TemporaryFiles& operator=(const TemporaryFiles&) = delete;
-    ~TemporaryFiles() {
-        for (const fs::path& path : paths_) {
-            std::error_code ignored;
-            fs::remove(path, ignored);
-        }
-    }
-    fs::path Next() {
-        fs::path path = idb::TemporaryBeside(beside_);
-        paths_.push_back(path);
-        return path;
-    }
-
-private:
-    fs::path beside_;
-    std::vector<fs::path> paths_;
-};
-
-}  // namespace
-
-namespace {
-
 // Unpacks every database member into a part of `out` and, with `files`,
 // writes the other members there as they are; `out` is committed.
 ArchiveFolderSummary UnpackArchiveInto(const resarc::Archive& archive, const fs::path& archivePath,
@@ -283,7 +257,8 @@ ArchiveFolderSummary PackArchive(InputFolder& in, const fs::path& target, bool f
     try {
         const resarc::Archive archive = resarc::Archive::Open(sourcePath);
         std::vector<resarc::Edit> edits;
-        TemporaryFiles temporaries(target);
+        // The packed databases, removed however the run ends.
+        std::deque<RemovedUnlessKept> temporaries;
         for (const ManifestMember& listed : manifest.members) {
             const resarc::Entry* entry = archive.FindUtf8(listed.name);
             if (!entry) FailAt(sourcePath, "has no member \"" + listed.name + "\" any more (listed in " + in.Label() + ")");
@@ -300,7 +275,7 @@ ArchiveFolderSummary PackArchive(InputFolder& in, const fs::path& target, bool f
                 if (filesInFolder && !fs::is_directory(content, error))
                     FailAt(content, "is missing: expected the tables of the member \"" + listed.name + "\"");
                 const std::unique_ptr<InputFolder> tables = in.Part(name);
-                content = temporaries.Next();
+                content = temporaries.emplace_back(idb::TemporaryBeside(target)).Path();
                 FileSink sink(content);
                 Pack(*tables, sink);
                 sink.Close();

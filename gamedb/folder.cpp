@@ -160,6 +160,11 @@ void DiskOutputFolder::Commit() {
     committed_ = true;
 }
 
+RemovedUnlessKept::~RemovedUnlessKept() {
+    std::error_code ignored;
+    if (!kept_) fs::remove(path_, ignored);
+}
+
 void MoveOver(const fs::path& source, const fs::path& target) {
     const std::error_code error = idb::ReplaceByTemporary(source, target);
     if (!error) return;

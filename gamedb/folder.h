@@ -112,6 +112,22 @@ private:
     std::filesystem::path dir_;
 };
 
+// A file that a failure must not leave behind (a temporary): removed when
+// this goes out of scope, unless Keep() was called.
+class RemovedUnlessKept {
+public:
+    explicit RemovedUnlessKept(std::filesystem::path path) : path_(std::move(path)) {}
+    ~RemovedUnlessKept();
+    RemovedUnlessKept(const RemovedUnlessKept&) = delete;
+    RemovedUnlessKept& operator=(const RemovedUnlessKept&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+    void Keep() { kept_ = true; }
+
+private:
+    std::filesystem::path path_;
+    bool kept_ = false;
+};
+
 // Replaces `target` by `source` in one step (idb::ReplaceByTemporary);
 // throws Error on failure.
 void MoveOver(const std::filesystem::path& source, const std::filesystem::path& target);

@@ -35,18 +35,6 @@ Bytes ReadAll(const fs::path& path) {
 
 Bytes AsBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-// A temporary beside `target`, removed unless it was moved over the target.
-struct Staged {
-    fs::path path;
-    explicit Staged(const fs::path& target) : path(idb::TemporaryBeside(target)) {}
-    Staged(const Staged&) = delete;
-    Staged& operator=(const Staged&) = delete;
-    ~Staged() {
-        std::error_code ignored;
-        fs::remove(path, ignored);
-    }
-};
-
 void RefuseSameFile(const fs::path& input, const fs::path& output) {
     if (!idb::SameFile(input, output)) return;
     Place place;
@@ -77,13 +65,13 @@ int PackIntoDatabase(const Invocation& invocation, workbook::WorkbookReader& boo
         if (!invocation.quiet) Report("packed " + label + " into " + QuotedPath(target) + ": nothing changed; not written" + Kept(pack));
         return kExitOk;
     }
-    Staged staged(target);
+    const RemovedUnlessKept staged(idb::TemporaryBeside(target));
     {
-        FileSink sink(staged.path);
+        FileSink sink(staged.Path());
         sink.Write(pack.bytes);
         sink.Close();
     }
-    MoveOver(staged.path, target);
+    MoveOver(staged.Path(), target);
     if (!invocation.quiet)
         Report("packed " + label + " into " + QuotedPath(target) + " (" + std::string(kind.name) + ", " +
                std::to_string(pack.bytes.size()) + " bytes)" + Kept(pack));
@@ -197,13 +185,13 @@ int RunUnpackCommunity(const Invocation& invocation) {
         place.file = QuotedPath(output);
         throw Error(place, "is the input itself; refusing to write over it");
     }
-    Staged staged(output);
-    fs::remove(staged.path);
+    const RemovedUnlessKept staged(idb::TemporaryBeside(output));
+    fs::remove(staged.Path());
     // The workbook library's own temporary files go beside the output too
     // (on Windows the system's place for them may not be writable).
     std::error_code error;
-    WriteCommunityWorkbook(staged.path, sources, fs::absolute(output, error).parent_path());
-    MoveOver(staged.path, output);
+    WriteCommunityWorkbook(staged.Path(), sources, fs::absolute(output, error).parent_path());
+    MoveOver(staged.Path(), output);
     if (!invocation.quiet) {
         std::string kinds;
         for (const CommunitySource& s : sources) kinds += (kinds.empty() ? "" : ", ") + std::string(s.kind->name);

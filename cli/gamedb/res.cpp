@@ -236,14 +236,8 @@ int PackIntoMember(const Invocation& invocation, InputFolder& in, const resarc::
     const fs::path archivePath = PathFromUtf8(member.archive);
     // The database is packed beside the archive first; a bad table stops
     // the run before the archive is touched.
-    const fs::path packed = idb::TemporaryBeside(archivePath);
-    struct RemoveOnExit {
-        fs::path path;
-        ~RemoveOnExit() {
-            std::error_code ignored;
-            fs::remove(path, ignored);
-        }
-    } cleanup{packed};
+    const RemovedUnlessKept temporary(idb::TemporaryBeside(archivePath));
+    const fs::path& packed = temporary.Path();
     const PackSummary summary = PackWithReport(invocation, in, packed);
     std::vector<resarc::Edit> edits;
     edits.push_back(resarc::Edit{resarc::EditKind::kReplace, resarc::MemberFromFile(packed, MemberName(member.member))});

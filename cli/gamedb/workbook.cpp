@@ -187,20 +187,13 @@ int RunDropped(const Invocation& invocation, const std::string& path) {
             if (!fs::is_regular_file(target))
                 FailAt(target, "is not there to pack into (the workbook came from it); pack it with: gamedb pack " +
                                  QuotedPath(file) + " DATABASE");
-            const fs::path backup = KeepBackup(target);
             // Nothing was replaced when pack failed: the copy is not needed.
-            struct RemoveUnlessKept {
-                fs::path path;
-                bool keep = false;
-                ~RemoveUnlessKept() {
-                    std::error_code ignored;
-                    if (!keep) fs::remove(path, ignored);
-                }
-            } copy{backup};
+            RemovedUnlessKept backup(KeepBackup(target));
             status = PackWorkbook(invocation, file, source);
-            copy.keep = status == kExitOk;
-            if (copy.keep && !invocation.quiet)
-                Report("the previous " + QuotedPath(target) + " is kept as " + QuotedPath(backup));
+            if (status == kExitOk) {
+                backup.Keep();
+                if (!invocation.quiet) Report("the previous " + QuotedPath(target) + " is kept as " + QuotedPath(backup.Path()));
+            }
         } else {
             fs::path book = file;
             book.replace_extension(".xlsx");
