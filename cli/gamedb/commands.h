@@ -11,6 +11,7 @@
 
 #include "archive/archive.h"
 #include "gamedb/archive_folder.h"
+#include "gamedb/database.h"
 #include "gamedb/folder.h"
 #include "archive/in_place.h"
 #include "gamedb/pack.h"
@@ -78,6 +79,11 @@ const KindSpec& CheckedKind(const Invocation& invocation, InputFolder& in);
 // "packed X into Y (N bytes): ..." and the notes of the tables.
 void ReportPacked(const Invocation& invocation, const std::string& from, const std::filesystem::path& target,
                   const PackSummary& summary);
+
+// Unpacks `database` (given as `source` on the command line) into `out`,
+// with the manifest's record of where it came from, and says so naming `to`.
+int UnpackRecorded(const Invocation& invocation, OpenedDatabase& database, const std::string& source, OutputFolder& out,
+                   const std::filesystem::path& to);
 
 // Workbooks: unpack into one (a database or a whole archive), pack one
 // back; a single path on the command line (a file dropped on the program)

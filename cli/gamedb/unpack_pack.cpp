@@ -91,13 +91,18 @@ int RunUnpack(const Invocation& invocation) {
     const std::filesystem::path dir = PathFromUtf8(invocation.operands[1]);
     if (!invocation.force) RefuseEditedTables(dir, database.path);
     DiskOutputFolder out(dir, {database.path});
+    return UnpackRecorded(invocation, database, invocation.operands[0], out, dir);
+}
+
+int UnpackRecorded(const Invocation& invocation, OpenedDatabase& database, const std::string& source, OutputFolder& out,
+                   const std::filesystem::path& to) {
     // The manifest records the source and what was written, for pack's
     // change report and the next unpack's check.
-    ChecksummingSource source(*database.source);
-    ProvenanceFolder recorded(out, SourceName(invocation.operands[0]), &source);
-    const UnpackSummary summary = Unpack(source, *database.kind, recorded);
+    ChecksummingSource checked(*database.source);
+    ProvenanceFolder recorded(out, SourceName(source), &checked);
+    const UnpackSummary summary = Unpack(checked, *database.kind, recorded);
     if (!invocation.quiet)
-        Report("unpacked " + database.label + " (" + std::string(database.kind->name) + ") into " + QuotedPath(dir) +
+        Report("unpacked " + database.label + " (" + std::string(database.kind->name) + ") into " + QuotedPath(to) +
                ": " + Tables(summary.tables));
     return kExitOk;
 }

@@ -130,17 +130,7 @@ int UnpackToWorkbook(const Invocation& invocation, const std::string& source, co
     }
     OpenedDatabase database = OpenDatabase(source, invocation.kind);
     WorkbookOutputFolder out(book, {database.path});
-    ChecksummingSource checked(*database.source);
-    ProvenanceFolder recorded(out, SourceName(source), &checked);
-    const UnpackSummary summary = Unpack(checked, *database.kind, recorded);
-    if (!invocation.quiet) {
-        std::string tables;
-        for (const TableSummary& table : summary.tables)
-            tables += (tables.empty() ? "" : ", ") + table.name + " " + std::to_string(table.rows);
-        Report("unpacked " + database.label + " (" + std::string(database.kind->name) + ") into " + QuotedPath(book) +
-               ": " + (tables.empty() ? "no blocks" : tables + " rows"));
-    }
-    return kExitOk;
+    return UnpackRecorded(invocation, database, source, out, book);
 }
 
 int PackWorkbook(const Invocation& given, const fs::path& book, const std::string& targetArg) {
