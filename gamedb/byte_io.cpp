@@ -4,6 +4,10 @@
 #include <cstring>
 #include <system_error>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "gamedb/error.h"
 
 namespace gamedb {
@@ -27,6 +31,19 @@ std::string QuotedPath(const std::filesystem::path& path) {
 
 std::filesystem::path PathFromUtf8(std::string_view text) {
     return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+void ReserveLarge(std::vector<std::uint8_t>& buffer, std::size_t n) {
+    if (n <= buffer.capacity()) return;
+    buffer.reserve(n);
+#if defined(MADV_HUGEPAGE)
+    // Only the whole large pages inside the room; a refusal is no error.
+    constexpr std::uintptr_t kLargePage = 2u << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(buffer.data());
+    const std::uintptr_t first = (begin + kLargePage - 1) & ~(kLargePage - 1);
+    const std::uintptr_t last = (begin + buffer.capacity()) & ~(kLargePage - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
 }
 
 void ByteSource::Read(std::span<std::uint8_t> out, const char* what) {

@@ -125,10 +125,17 @@ std::string FieldLabel(const RecordSpec* spec, std::uint8_t tag, std::size_t occ
 
 }  // namespace
 
+// A base block whose header is read; its payload is read only when the
+// packed block differs from it (or has no counterpart), as an unchanged
+// block needs no more than a comparison in passing.
 struct BaseComparison::Side {
     std::uint8_t tag = 0;
-    std::vector<std::uint8_t> bytes;   // the block's payload: its record nodes as stored
-    long long records = 0;
+    std::uint64_t length = 0;          // of the payload
+    std::uint64_t offset = 0;          // of the payload in the base
+    std::uint64_t consumed = 0;        // payload bytes read from the base so far
+    bool loaded = false;
+    std::vector<std::uint8_t> bytes;   // when loaded: the payload, its record nodes as stored
+    long long records = 0;             // when loaded
 };
 
 BaseComparison::BaseComparison(std::unique_ptr<ByteSource> base, const KindSpec& kind, bool asTyped)
@@ -141,20 +148,48 @@ bool BaseComparison::ReadBaseBlock() {
     if (!reader_->NextBlock(info)) return false;
     pending_ = std::make_unique<Side>();
     pending_->tag = info.header.tag;
+    pending_->length = info.header.length;
+    pending_->offset = base_->Position();
     // The room of the block before: fresh room for every block costs the
     // system a page fault per page.
     pending_->bytes = std::move(spare_);
     pending_->bytes.clear();
     const BlockSpec* spec = FindBlock(kind_, info.header.tag);
     reader_->SetBlockName(spec != nullptr ? std::string(spec->name) : "block " + std::to_string(info.header.tag));
-    // The block's payload as stored, record headers and all, read in one
-    // piece: an unchanged block is one comparison.
-    const std::uint64_t payloadOffset = base_->Position();
-    base_->ReadInto(pending_->bytes, info.header.length, "a block");
-    NodeCursor cursor(pending_->bytes);
-    for (NodeView record; cursor.Next(record);) ++pending_->records;
+    return true;
+}
+
+// Reads the rest of the pending block's payload after the bytes already
+// held (those compared in passing) and counts its records.
+void BaseComparison::LoadBaseBlock() {
+    Side& side = *pending_;
+    const std::size_t held = side.bytes.size();
+    side.bytes.resize(static_cast<std::size_t>(side.length));
+    base_->Read(std::span(side.bytes).subspan(held), "a block");
+    NodeCursor cursor(side.bytes);
+    for (NodeView record; cursor.Next(record);) ++side.records;
     if (!cursor.Failure().empty())
-        reader_->Fail(payloadOffset + cursor.Position(), "bad record framing: " + cursor.Failure());
+        reader_->Fail(side.offset + cursor.Position(), "bad record framing: " + cursor.Failure());
+}
+
+// Whether the pending block's payload is `records`, read from the base in
+// pieces: holding the base block as well would cost a page fault per page
+// of it. At the first piece that differs, the bytes read so far are held
+// for LoadBaseBlock.
+bool BaseComparison::SameAsBase(std::span<const std::uint8_t> records) {
+    Side& side = *pending_;
+    if (side.length != records.size()) return false;
+    piece_.resize(64 * 1024);
+    for (std::size_t done = 0; done < records.size();) {
+        const std::size_t n = std::min(records.size() - done, piece_.size());
+        base_->Read(std::span(piece_.data(), n), "a block");
+        if (std::memcmp(piece_.data(), records.data() + done, n) != 0) {
+            side.bytes.assign(records.begin(), records.begin() + static_cast<std::ptrdiff_t>(done));
+            side.bytes.insert(side.bytes.end(), piece_.begin(), piece_.begin() + static_cast<std::ptrdiff_t>(n));
+            return false;
+        }
+        done += n;
+    }
     return true;
 }
 
@@ -191,19 +226,32 @@ void BaseComparison::Block(std::uint8_t tag, const std::string&, std::vector<std
 }
 
 void BaseComparison::Step(std::uint8_t tag, std::vector<std::uint8_t>& records) {
+    const auto count = [&records] {
+        long long n = 0;
+        NodeCursor cursor(records);
+        for (NodeView node; cursor.Next(node);) ++n;
+        return n;
+    };
     for (;;) {
         if (!pending_ && !ReadBaseBlock()) {
-            long long count = 0;
-            NodeCursor cursor(records);
-            for (NodeView node; cursor.Next(node);) ++count;
-            changes_.blocks.push_back(OneSidedBlock(kind_, tag, count, false));
+            changes_.blocks.push_back(OneSidedBlock(kind_, tag, count(), false));
             return;
         }
         if (pending_->tag == tag) break;
+        LoadBaseBlock();
         changes_.blocks.push_back(OneSidedBlock(kind_, pending_->tag, pending_->records, true));
+        spare_ = std::move(pending_->bytes);
         pending_.reset();
     }
-    Compare(records);
+    if (SameAsBase(records)) {
+        BlockDiff same = OneSidedBlock(kind_, tag, count(), true);
+        same.inNew = true;
+        same.newRecords = same.oldRecords;
+        changes_.blocks.push_back(std::move(same));
+    } else {
+        LoadBaseBlock();
+        Compare(records);
+    }
     spare_ = std::move(pending_->bytes);
     pending_.reset();
 }
@@ -211,6 +259,7 @@ void BaseComparison::Step(std::uint8_t tag, std::vector<std::uint8_t>& records) 
 void BaseComparison::Finish() {
     try {
         while (reader_ && (pending_ || ReadBaseBlock())) {
+            LoadBaseBlock();
             changes_.blocks.push_back(OneSidedBlock(kind_, pending_->tag, pending_->records, true));
             pending_.reset();
         }
@@ -224,12 +273,6 @@ void BaseComparison::Finish() {
 
 void BaseComparison::Compare(std::vector<std::uint8_t>& records) {
     const Side& base = *pending_;
-    if (base.bytes == records) {
-        changes_.blocks.push_back(OneSidedBlock(kind_, base.tag, base.records, true));
-        changes_.blocks.back().inNew = true;
-        changes_.blocks.back().newRecords = base.records;
-        return;
-    }
     struct {
         std::span<const std::uint8_t> bytes;
         std::vector<Rec> records;

@@ -59,6 +59,8 @@ public:
 private:
     struct Side;
     bool ReadBaseBlock();
+    void LoadBaseBlock();
+    bool SameAsBase(std::span<const std::uint8_t> records);
     void Step(std::uint8_t tag, std::vector<std::uint8_t>& records);
     void Compare(std::vector<std::uint8_t>& records);
     void Stop(const std::exception& e);
@@ -69,6 +71,7 @@ private:
     bool asTyped_;
     std::unique_ptr<Side> pending_;    // a base block read but not yet matched
     std::vector<std::uint8_t> spare_;  // the room of a block compared, for the next
+    std::vector<std::uint8_t> piece_;  // a piece of a base block compared in passing
     DiffResult changes_;
     std::vector<ReportedValue> kept_, warnings_;
     std::string failure_;

@@ -185,7 +185,7 @@ public:
         // the cap keeps a huge table from asking for more than a 32-bit
         // process has.
         constexpr std::uint64_t kMaxReserve = 256u << 20;
-        block.reserve(static_cast<std::size_t>(std::min(2 * source_->Size(), kMaxReserve)));
+        ReserveLarge(block, static_cast<std::size_t>(std::min(2 * source_->Size(), kMaxReserve)));
         long long rows = 0;
         while (lines.NextCells(cells_)) {
             row_ = lines.LineNumber();

@@ -99,6 +99,32 @@ TEST(GamedbChangeReport, RandomSingleEditIsReportedAndLands) {
     }
 }
 
+// Blocks many times the piece the base is compared in: an edit early,
+// midway or in the last record is found, lands, and a re-displayed float
+// there keeps the stored bits, whichever piece it falls in.
+TEST(GamedbChangeReport, EditsAnywhereInLargeBlocks) {
+    const GenDatabase base = testing::GenerateOfSize(Items(), 600 * 1024, GenOptions::RealLike());
+    const std::size_t weapons = 1;
+    const std::size_t count = base.blocks[weapons].records.size();
+    ASSERT_GT(testing::Serialize(base).size(), 4u * 64 * 1024);
+    for (const std::size_t at : {std::size_t{0}, count / 3, count / 2 + 1, count - 1}) {
+        GenDatabase edited = base;
+        edited.blocks[weapons].records[at].Find(7)->payload = testing::FloatPayload(123456);
+        const Packed packed = PackAgainst(base, edited);
+        EXPECT_EQ(packed.bytes, testing::Serialize(edited)) << at;
+        EXPECT_TRUE(Has(packed.report, "weapons: 1 changed, 0 added, 0 removed")) << packed.report;
+        EXPECT_TRUE(Has(packed.report, "changed record " + std::to_string(at + 1) + " ")) << at << "\n" << packed.report;
+
+        GenDatabase stored = base, shown = base;
+        stored.blocks[weapons].records[at].Find(7)->payload = testing::FloatPayload(3.1415927f);
+        shown.blocks[weapons].records[at].Find(7)->payload = testing::FloatPayload(3.14159f);
+        const Packed kept = PackAgainst(stored, shown);
+        EXPECT_EQ(kept.bytes, testing::Serialize(stored)) << at;
+        EXPECT_EQ(kept.kept, 1u) << at;
+    }
+    EXPECT_EQ(PackAgainst(base, base).report, "no changes from \"base\"\n");
+}
+
 TEST(GamedbChangeReport, RecordsPairByPositionOrByKey) {
     const GenDatabase base = Weapons({"axe", "sword", "bow"});
     GenDatabase renamed = base;
