@@ -138,14 +138,20 @@ struct BaseComparison::Side {
     long long records = 0;             // when loaded
 };
 
-BaseComparison::BaseComparison(std::unique_ptr<ByteSource> base, const KindSpec& kind, bool asTyped)
-    : base_(std::move(base)), reader_(std::make_unique<FrameReader>(*base_)), kind_(kind), asTyped_(asTyped) {}
+BaseComparison::BaseComparison(std::unique_ptr<ByteSource> base, const KindSpec& kind, bool asTyped,
+                               std::vector<WrittenFile> written)
+    : base_(std::move(base)),
+      reader_(std::make_unique<FrameReader>(*base_)),
+      kind_(kind),
+      asTyped_(asTyped),
+      written_(std::move(written)) {}
 
 BaseComparison::~BaseComparison() = default;
 
 bool BaseComparison::ReadBaseBlock() {
     BlockInfo info;
     if (!reader_->NextBlock(info)) return false;
+    ++baseBlocks_;
     pending_ = std::make_unique<Side>();
     pending_->tag = info.header.tag;
     pending_->length = info.header.length;
@@ -225,7 +231,59 @@ void BaseComparison::Block(std::uint8_t tag, const std::string&, std::vector<std
     }
 }
 
+std::optional<HeldBlock> BaseComparison::Held(std::uint8_t tag, const std::string& table, InputFolder& in) {
+    // Only while every block so far paired with the base's block of the
+    // same place, so that the next base block is the one `table` came from.
+    const auto index = static_cast<std::size_t>(packedBlocks_);
+    if (!reader_ || pending_ || packedBlocks_ != baseBlocks_ || index >= written_.size() ||
+        written_[index].name != table || !in.CheapToRead())
+        return std::nullopt;
+    // Its checksum, and its rows: unpack writes a header and a line per record.
+    Crc32 crc;
+    long long lines = 0;
+    try {
+        std::unique_ptr<ByteSource> source = in.Open(table);
+        piece_.resize(64 * 1024);
+        while (const std::size_t n = source->ReadSome(piece_)) {
+            const std::span<const std::uint8_t> bytes(piece_.data(), n);
+            crc.Add(bytes);
+            lines += std::count(bytes.begin(), bytes.end(), std::uint8_t{'\n'});
+        }
+    } catch (const Error&) {
+        return std::nullopt;  // pack reads it again and says what is wrong
+    }
+    if (crc.Value() != written_[index].checksum) return std::nullopt;
+    try {
+        if (!ReadBaseBlock()) return std::nullopt;
+    } catch (const std::exception& e) {
+        Stop(e);
+        return std::nullopt;
+    }
+    if (pending_->tag != tag) return std::nullopt;
+    heldRows_ = lines - 1;
+    return HeldBlock{pending_->length, heldRows_};
+}
+
+// Errors propagate: part of the block may be written already.
+void BaseComparison::CopyHeld(const std::function<void(std::span<const std::uint8_t>)>& write) {
+    ++packedBlocks_;
+    piece_.resize(64 * 1024);
+    for (std::uint64_t left = pending_->length; left > 0;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece_.size()));
+        base_->Read(std::span(piece_.data(), n), "a block");
+        write(std::span(piece_.data(), n));
+        left -= n;
+    }
+    BlockDiff same = OneSidedBlock(kind_, pending_->tag, heldRows_, true);
+    same.inNew = true;
+    same.newRecords = same.oldRecords;
+    changes_.blocks.push_back(std::move(same));
+    spare_ = std::move(pending_->bytes);
+    pending_.reset();
+}
+
 void BaseComparison::Step(std::uint8_t tag, std::vector<std::uint8_t>& records) {
+    ++packedBlocks_;
     const auto count = [&records] {
         long long n = 0;
         NodeCursor cursor(records);
@@ -437,7 +495,7 @@ SourceComparison CompareWithSource(InputFolder& in, const KindSpec& kind, bool a
         }
         first.source.reset();
         OpenedDatabase base = OpenDatabase(provenance.source, kind.name);
-        result.comparison = std::make_unique<BaseComparison>(std::move(base.source), kind, asTyped);
+        result.comparison = std::make_unique<BaseComparison>(std::move(base.source), kind, asTyped, provenance.files);
     } catch (const std::exception& e) {
         result.comparison.reset();
         result.why = std::string("cannot be read: ") + e.what();

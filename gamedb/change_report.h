@@ -26,6 +26,7 @@
 #include "gamedb/folder.h"
 #include "gamedb/framing.h"
 #include "gamedb/pack.h"
+#include "gamedb/provenance.h"
 #include "gamedb/schema.h"
 
 namespace gamedb {
@@ -42,8 +43,16 @@ struct ReportedValue {
 // re-displayed floats in the packed records unless `asTyped`.
 class BaseComparison final : public PackObserver {
 public:
-    BaseComparison(std::unique_ptr<ByteSource> base, const KindSpec& kind, bool asTyped);
+    // `written`: the files unpack wrote from the base, the blocks' tables
+    // first in the blocks' order, as the manifest records them.
+    BaseComparison(std::unique_ptr<ByteSource> base, const KindSpec& kind, bool asTyped,
+                   std::vector<WrittenFile> written = {});
     ~BaseComparison() override;
+
+    // The base's next block, when `table` is the very file unpack wrote
+    // from it (its recorded checksum and its place among the blocks).
+    std::optional<HeldBlock> Held(std::uint8_t tag, const std::string& table, InputFolder& in) override;
+    void CopyHeld(const std::function<void(std::span<const std::uint8_t>)>& write) override;
 
     void Block(std::uint8_t tag, const std::string& table, std::vector<std::uint8_t>& records) override;
     // Reads the base's remaining blocks and closes it.
@@ -69,6 +78,9 @@ private:
     std::unique_ptr<FrameReader> reader_;
     const KindSpec& kind_;
     bool asTyped_;
+    std::vector<WrittenFile> written_;
+    long long packedBlocks_ = 0, baseBlocks_ = 0;  // while equal, block N of each is block N of the other
+    long long heldRows_ = 0;
     std::unique_ptr<Side> pending_;    // a base block read but not yet matched
     std::vector<std::uint8_t> spare_;  // the room of a block compared, for the next
     std::vector<std::uint8_t> piece_;  // a piece of a base block compared in passing

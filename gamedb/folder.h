@@ -48,6 +48,9 @@ public:
     virtual std::filesystem::path PathOf(const std::string& name) const;
     // How messages name the folder.
     virtual std::string Label() const { return "the folder"; }
+    // Whether reading a file costs no more than its bytes: pack then reads
+    // an unchanged table once for its checksum rather than whole.
+    virtual bool CheapToRead() const { return true; }
 };
 
 // Files kept in a map; serves as both ends.

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 
 #include "gamedb/byte_io.h"
 #include "gamedb/folder.h"
@@ -16,11 +18,25 @@ struct PackSummary {
     std::uint64_t bytes = 0;
 };
 
+// A block an observer holds as it is: its payload's length and records.
+struct HeldBlock {
+    std::uint64_t length = 0;
+    long long rows = 0;
+};
+
 // Sees each block as pack built it, before it is written, and may change
 // values in place (same lengths); Finish comes after the last block.
+//
+// Before a block is built, Held may answer that the observer has that very
+// block (its table is known to be what it was made from): pack then takes
+// the block's payload from CopyHeld, in pieces, instead of the table.
 class PackObserver {
 public:
     virtual ~PackObserver() = default;
+    virtual std::optional<HeldBlock> Held(std::uint8_t /*tag*/, const std::string& /*table*/, InputFolder& /*in*/) {
+        return std::nullopt;
+    }
+    virtual void CopyHeld(const std::function<void(std::span<const std::uint8_t>)>& /*write*/) {}
     virtual void Block(std::uint8_t tag, const std::string& table, std::vector<std::uint8_t>& records) = 0;
     virtual void Finish() = 0;
 };

@@ -72,6 +72,8 @@ public:
     std::unique_ptr<InputFolder> Part(const std::string& relative) override;
     std::filesystem::path PathOf(const std::string& name) const override;
     std::string Label() const override;
+    // Each table is made from its sheet when opened.
+    bool CheapToRead() const override { return false; }
     // Whether the folder (or the part) holds the file.
     bool Has(const std::string& name) const;
     // Every file of the whole workbook, parts' files with their folders.
