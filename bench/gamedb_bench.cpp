@@ -12,6 +12,9 @@
 // gamedb stages its files and renames them but does not flush them, so each
 // side's output is flushed to disk (fsync) before the clock stops in the
 // flush:1 runs and neither is in the flush:0 runs: like is compared with like.
+// Pack runs twice: on the tables as unpacked (it copies the block of an
+// unchanged table from the source) and on the same tables as though every
+// one was edited (it reads them all).
 //
 //   build/bench/bench/gamedb_bench [--benchmark_repetitions=N] [--benchmark_filter=...]
 //   build/bench/bench/gamedb_bench --benchmark_filter=Process   (the whole processes only)
@@ -282,6 +285,51 @@ void BM_ProcessPack(benchmark::State& state) {
             state.SkipWithError("pack did not give back the unpacked database");
 }
 
+// The same tables as though every one was edited: their manifests without
+// the checksums that let pack copy an unchanged table's block from the
+// source, so that pack reads every table (and compares every block).
+const fs::path& EditedTables() {
+    static const fs::path edited = [] {
+        const Set& set = UnpackedSet();
+        const fs::path folder = set.root / "process-edited";
+        fs::remove_all(folder);
+        fs::copy(set.ProcessTables(), folder, fs::copy_options::recursive);
+        for (const Share& share : kShares) {
+            const fs::path manifest = folder / std::string(share.kind) / "manifest.txt";
+            std::string text, kept;
+            {
+                std::FILE* in = std::fopen(manifest.c_str(), "rb");
+                if (!in) Die("cannot read " + manifest.string());
+                char chunk[4096];
+                for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
+                std::fclose(in);
+            }
+            for (std::size_t at = 0; at < text.size();) {
+                const std::size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+                if (text.compare(at, 6, "crc32\t") != 0) kept.append(text, at, end - at);
+                at = end;
+            }
+            std::FILE* out = std::fopen(manifest.c_str(), "wb");
+            if (!out || std::fwrite(kept.data(), 1, kept.size(), out) != kept.size() || std::fclose(out) != 0)
+                Die("cannot write " + manifest.string());
+        }
+        return folder;
+    }();
+    return edited;
+}
+
+void BM_ProcessPackEdited(benchmark::State& state) {
+    const Set& set = UnpackedSet();
+    const fs::path& edited = EditedTables();
+    ProcessRounds(state, set, set.ProcessPacked(), [&edited](const Set& s, const Share& share) -> std::vector<std::string> {
+        return {Program(), "--quiet", "pack", (edited / std::string(share.kind)).string(),
+                (s.ProcessPacked() / FileName(share.kind)).string()};
+    });
+    for (const Share& share : kShares)
+        if (!SameFiles(set.ProcessPacked() / FileName(share.kind), set.Database(share.kind)))
+            state.SkipWithError("pack did not give back the unpacked database");
+}
+
 // Baseline: `cp` of each database.
 void BM_ProcessCopyDatabases(benchmark::State& state) {
     const Set& set = Workspace::Get().For(kLargeScale);
@@ -308,6 +356,7 @@ BENCHMARK(BM_ProcessCopyTables)->Apply(Flushes);
 BENCHMARK(BM_ProcessUnpack)->Apply(Flushes)->MinTime(2.0);
 BENCHMARK(BM_ProcessCopyDatabases)->Apply(Flushes);
 BENCHMARK(BM_ProcessPack)->Apply(Flushes)->MinTime(2.0);
+BENCHMARK(BM_ProcessPackEdited)->Apply(Flushes)->MinTime(2.0);
 
 // After the usual table: unpack and pack as multiples of the baselines of the
 // same size from this run.
@@ -333,7 +382,9 @@ public:
             const char* how = flush ? "flushed to disk" : "not flushed";
             for (const auto& [command, name, baseline, what] :
                  {std::tuple{"unpack", "BM_ProcessUnpack", "BM_ProcessCopyTables", "cp -r of its tables"},
-                  std::tuple{"pack", "BM_ProcessPack", "BM_ProcessCopyDatabases", "cp of the databases"}}) {
+                  std::tuple{"pack", "BM_ProcessPack", "BM_ProcessCopyDatabases", "cp of the databases"},
+                  std::tuple{"pack of tables all edited", "BM_ProcessPackEdited", "BM_ProcessCopyDatabases",
+                             "cp of the databases"}}) {
                 const Run* run = Find(name + suffix);
                 const Run* copy = Find(baseline + suffix);
                 if (!run || !copy) continue;
