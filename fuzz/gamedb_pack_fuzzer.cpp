@@ -1,16 +1,20 @@
 // Arbitrary text through pack's manifest and table parser, in memory. The
 // first byte picks the kind, the second the block; with the high bit of the
 // first byte the rest is the manifest, otherwise it is the block's table.
-// Whatever packs must unpack and pack again to the same bytes.
+// Whatever packs must unpack and pack again to the same bytes, also
+// against the database as its source (the blocks copied from it).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "gamedb/byte_io.h"
+#include "gamedb/change_report.h"
+#include "gamedb/checksum.h"
 #include "gamedb/error.h"
 #include "gamedb/folder.h"
 #include "gamedb/pack.h"
+#include "gamedb/provenance.h"
 #include "gamedb/unpack.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -38,9 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     gamedb::MemoryFolder again;
     gamedb::MemorySource source(first.Bytes(), "packed");
-    gamedb::Unpack(source, kind, again);
+    gamedb::ChecksummingSource read(source);
+    gamedb::ProvenanceFolder recorded(again, "packed", &read);
+    gamedb::Unpack(read, kind, recorded);
     gamedb::MemorySink second;
     gamedb::Pack(again, second);
     if (second.Bytes() != first.Bytes()) std::abort();
+    gamedb::BaseComparison comparison(std::make_unique<gamedb::MemorySource>(first.Bytes(), "packed"), kind, false,
+                                      gamedb::ReadProvenance(again).files);
+    gamedb::MemorySink third;
+    gamedb::Pack(again, third, gamedb::Kinds(), &comparison);
+    if (third.Bytes() != first.Bytes() || !comparison.Failure().empty()) std::abort();
     return 0;
 }
