@@ -79,11 +79,13 @@ std::uint32_t LoadLe32(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
+// Room for any 32-bit number (and a float's shortest form after its sign).
+constexpr std::size_t kNumberRoom = 24;
+
 template <typename T>
-void AppendNumber(std::string& out, T value) {
-    char text[24];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, static_cast<std::size_t>(result.ptr - text));
+void AppendNumber(TextSink& out, T value) {
+    char* const p = out.Room(kNumberRoom);
+    out.Advance(std::to_chars(p, p + kNumberRoom, value).ptr);
 }
 
 void StoreLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
@@ -114,7 +116,7 @@ float ShortDecimal(std::uint32_t n, std::size_t k) {
 // the float formatter writes, found without its search. False when the
 // formatter has to decide (powers of two, whose rounding interval is
 // lopsided; a value halfway between two decimals; more digits).
-bool AppendShortDecimal(std::string& out, float value) {
+bool AppendShortDecimal(TextSink& out, float value) {
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
     if ((bits & 0x007FFFFFu) == 0) return false;
     const float magnitude = value < 0 ? -value : value;
@@ -128,19 +130,14 @@ bool AppendShortDecimal(std::string& out, float value) {
         if (rest == 0.5) return false;
         const std::uint32_t n = rest < 0.5 ? below : below + 1;
         if (ShortDecimal(n, k) != magnitude) continue;
-        // Written backwards: k digits, the point, the whole part, the sign.
-        char text[24];
-        char* const end = text + sizeof text;
-        char* p = end;
-        std::uint32_t rest10 = n;
-        for (std::size_t i = 0; i < k; ++i, rest10 /= 10) *--p = static_cast<char>('0' + rest10 % 10);
-        *--p = '.';
-        do {
-            *--p = static_cast<char>('0' + rest10 % 10);
-            rest10 /= 10;
-        } while (rest10 != 0);
-        if (value < 0) *--p = '-';
-        out.append(p, static_cast<std::size_t>(end - p));
+        // The whole part, then the k digits after the point written backwards.
+        char* p = out.Room(kNumberRoom);
+        if (value < 0) *p++ = '-';
+        p = std::to_chars(p, p + kNumberRoom - 1, n / unit).ptr;
+        *p++ = '.';
+        std::uint32_t fraction = n % unit;
+        for (std::size_t i = k; i > 0; --i, fraction /= 10) p[i - 1] = static_cast<char>('0' + fraction % 10);
+        out.Advance(p + k);
         return true;
     }
     return false;
@@ -301,23 +298,23 @@ bool CanonicalFields(const RecordSpec& record, std::span<const std::uint8_t> pay
     return cursor.AtEnd();
 }
 
-void AppendValue(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps);
+void AppendValue(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps);
 
-void AppendFields(std::string& out, const RecordSpec& record, std::span<const std::uint8_t> payload, char sep,
+void AppendFields(TextSink& out, const RecordSpec& record, std::span<const std::uint8_t> payload, char sep,
                   std::string_view seps) {
     NodeCursor cursor(payload);
     NodeView node;
     bool first = true;
     for (const FieldSpec& field : record.fields) {
         cursor.Next(node);
-        if (!first) out += sep;
+        if (!first) out.Add(sep);
         first = false;
         AppendValue(out, field, node.payload, seps);
     }
 }
 
 // The typed text of a canonical payload.
-void AppendValue(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps) {
+void AppendValue(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps) {
     switch (field.type) {
     case ValueType::Text: AppendText(out, p.first(p.size() - 1), seps); return;
     case ValueType::Int32: AppendNumber(out, static_cast<std::int32_t>(LoadLe32(p.data()))); return;
@@ -326,14 +323,14 @@ void AppendValue(std::string& out, const FieldSpec& field, std::span<const std::
     case ValueType::Float32: AppendFloat(out, LoadLe32(p.data())); return;
     case ValueType::Float32Array:
         for (std::size_t i = 0; i < p.size(); i += 4) {
-            if (i) out += ' ';
+            if (i) out.Add(' ');
             AppendFloat(out, LoadLe32(p.data() + i));
         }
         return;
     case ValueType::Byte: AppendNumber(out, unsigned{p[0]}); return;
     case ValueType::ByteArray:
         for (std::size_t i = 0; i < p.size(); ++i) {
-            if (i) out += ' ';
+            if (i) out.Add(' ');
             AppendNumber(out, unsigned{p[i]});
         }
         return;
@@ -342,19 +339,19 @@ void AppendValue(std::string& out, const FieldSpec& field, std::span<const std::
     case ValueType::TextList:
     case ValueType::Code4List:
     case ValueType::RecordList: {
-        const std::size_t start = out.size();
+        const std::size_t start = out.Size();
         NodeCursor cursor(p);
         NodeView node;
         std::size_t items = 0;
         while (cursor.Next(node)) {
-            if (items++) out += '|';
+            if (items++) out.Add('|');
             if (field.type == ValueType::TextList) AppendText(out, node.payload.first(node.payload.size() - 1), "|");
             else if (field.type == ValueType::Code4List)
                 AppendText(out, node.payload.first(static_cast<std::size_t>(Code4Length(node.payload))), "|");
             else AppendFields(out, *field.record, node.payload, ';', "|;");
         }
         // One empty item must differ from no items.
-        if (items == 1 && out.size() == start) out += "\\e";
+        if (items == 1 && out.Size() == start) out.Add(kTextMark);
         return;
     }
     case ValueType::Nested: AppendFields(out, *field.record, p, '|', "|"); return;
@@ -539,41 +536,55 @@ bool IsCanonical(const FieldSpec& field, std::span<const std::uint8_t> p) {
 }
 
 void AppendCell(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
+    TextSink sink(out);
+    AppendCell(sink, field, payload);
+}
+
+void AppendCell(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
     // Raw bytes are always hex after '#': bare digits would be a number to a spreadsheet.
     if (field.type == ValueType::Raw || !IsCanonical(field, payload)) {
-        out += kHexMarker;
+        out.Add(kHexMarker);
         AppendHex(out, payload);
         return;
     }
-    const std::size_t start = out.size();
+    const std::size_t start = out.Size();
     AppendValue(out, field, payload, {});
-    if (out.size() == start || !IsTextual(field.type)) return;
+    if (out.Size() == start || !IsTextual(field.type)) return;
     // A typed cell must not read as hex, nor as a cell a spreadsheet quoted,
     // nor as anything but text to a spreadsheet.
-    if (out[start] == kHexMarker) out.insert(out.begin() + static_cast<std::ptrdiff_t>(start), '\\');
-    else if (out[start] == '"') out.replace(start, 1, "\\x22");
-    else if (MightNotStayText(std::string_view(out).substr(start)))
-        out.insert(start, kTextMark);
+    if (out[start] == kHexMarker) {
+        out.Insert(start, "\\");
+    } else if (out[start] == '"') {
+        out[start] = '\\';
+        out.Insert(start + 1, "x22");
+    } else if (MightNotStayText(out.Since(start))) {
+        out.Insert(start, kTextMark);
+    }
 }
 
 void AppendParts(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
+    TextSink sink(out);
+    AppendParts(sink, field, payload);
+}
+
+void AppendParts(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
     const std::size_t count = ColumnCount(field);
     if (!IsCanonical(field, payload)) {
-        out += kHexMarker;
+        out.Add(kHexMarker);
         AppendHex(out, payload);
-        out.append(count - 1, '\t');
+        out.Add(count - 1, '\t');
         return;
     }
     switch (field.type) {
     case ValueType::Float32Array:
         for (std::size_t i = 0; i < count; ++i) {
-            if (i) out += '\t';
+            if (i) out.Add('\t');
             AppendFloat(out, LoadLe32(payload.data() + 4 * i));
         }
         return;
     case ValueType::ByteArray:
         for (std::size_t i = 0; i < count; ++i) {
-            if (i) out += '\t';
+            if (i) out.Add('\t');
             AppendNumber(out, unsigned{payload[i]});
         }
         return;
@@ -582,7 +593,7 @@ void AppendParts(std::string& out, const FieldSpec& field, std::span<const std::
         NodeView node;
         for (std::size_t i = 0; i < count; ++i) {
             cursor.Next(node);
-            if (i) out += '\t';
+            if (i) out.Add('\t');
             AppendCell(out, field.record->fields[i], node.payload);
         }
     }
@@ -674,13 +685,17 @@ std::string_view UnquoteQuotedCell(std::string_view cell, std::string& scratch) 
 }
 
 void AppendHex(std::string& out, std::span<const std::uint8_t> bytes) {
-    const std::size_t start = out.size();
-    out.resize(start + 2 * bytes.size());
-    char* p = out.data() + start;
+    TextSink sink(out);
+    AppendHex(sink, bytes);
+}
+
+void AppendHex(TextSink& out, std::span<const std::uint8_t> bytes) {
+    char* p = out.Room(2 * bytes.size());
     for (const std::uint8_t b : bytes) {
         *p++ = kHexDigits[b >> 4];
         *p++ = kHexDigits[b & 15];
     }
+    out.Advance(p);
 }
 
 namespace {
@@ -710,34 +725,30 @@ bool ParseHex(std::string_view text, std::vector<std::uint8_t>& out) {
 }
 
 void AppendText(std::string& out, std::span<const std::uint8_t> cp1251, std::string_view separators) {
+    TextSink sink(out);
+    AppendText(sink, cp1251, separators);
+}
+
+void AppendText(TextSink& out, std::span<const std::uint8_t> cp1251, std::string_view separators) {
     // At most two separators exist; compare against them directly.
     const int sep1 = separators.size() > 0 ? static_cast<unsigned char>(separators[0]) : -1;
     const int sep2 = separators.size() > 1 ? static_cast<unsigned char>(separators[1]) : -1;
-    const std::uint8_t* p = cp1251.data();
-    const std::uint8_t* const end = p + cp1251.size();
-    while (p != end) {
-        // Runs of bytes that stand for themselves go out in one piece.
-        const std::uint8_t* run = p;
-        if (sep1 < 0) {
-            while (run != end && kByteTexts[*run].size == 1) ++run;
-        } else {
-            while (run != end && kByteTexts[*run].size == 1 && *run != sep1 && *run != sep2) ++run;
-        }
-        if (run != p) {
-            out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run - p));
-            p = run;
-            if (p == end) break;
-        }
-        const std::uint8_t b = *p++;
-        if (b == sep1 || b == sep2) {
-            out += '\\';
-            out += static_cast<char>(b);
+    // A byte takes at most 4 characters (\xHH). Each goes out as its
+    // table entry's 4 bytes, of which its size count: no branch per kind
+    // of byte, and a separator's test is one that rarely passes.
+    char* p = out.Room(4 * cp1251.size());
+    for (const std::uint8_t b : cp1251) {
+        if (b == sep1 || b == sep2) [[unlikely]] {
+            p[0] = '\\';
+            p[1] = static_cast<char>(b);
+            p += 2;
             continue;
         }
         const ByteText& t = kByteTexts[b];
-        if (t.size == 1) out += t.text[0];
-        else out.append(t.text, t.size);
+        std::memcpy(p, t.text, sizeof t.text);
+        p += t.size;
     }
+    out.Advance(p);
 }
 
 void ParseText(std::string_view text, std::vector<std::uint8_t>& out) { ParseTextNoting(text, out); }
@@ -843,10 +854,18 @@ bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
 }
 
 void AppendFloat(std::string& out, std::uint32_t bits) {
+    TextSink sink(out);
+    AppendFloat(sink, bits);
+}
+
+void AppendFloat(TextSink& out, std::uint32_t bits) {
     if ((bits & 0x7F800000u) == 0x7F800000u && (bits & 0x007FFFFFu) != 0) {
         // No decimal carries a NaN's payload; its bits do.
-        out += "nan:0x";
-        for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[bits >> shift & 15];
+        char* p = out.Room(14);
+        std::memcpy(p, "nan:0x", 6);
+        p += 6;
+        for (int shift = 28; shift >= 0; shift -= 4) *p++ = kHexDigits[bits >> shift & 15];
+        out.Advance(p);
         return;
     }
     // Whole numbers below 100000 and eighths below 1000 (2.5, 0.25, 12.375)
@@ -854,18 +873,18 @@ void AppendFloat(std::string& out, std::uint32_t bits) {
     // decimal digits: with six significant digits or fewer no shorter
     // decimal lies within half a float step, and the exponent form is never
     // shorter. Integer formatting is several times cheaper than the float
-    // search. -0 takes the general path.
+    // search.
     // -0 and -inf would be a formula or the number 0 to a spreadsheet.
     if (bits == 0x80000000u) {
-        out += "\\e-0";
+        out.Add("\\e-0");
         return;
     }
     if (bits == 0xFF800000u) {
-        out += "\\e-inf";
+        out.Add("\\e-inf");
         return;
     }
     const float value = std::bit_cast<float>(bits);
-    if (value > -100000.0f && value < 100000.0f && bits != 0x80000000u) {
+    if (value > -100000.0f && value < 100000.0f) {
         const auto whole = static_cast<std::int32_t>(value);
         if (static_cast<float>(whole) == value) {
             AppendNumber(out, whole);
@@ -874,11 +893,16 @@ void AppendFloat(std::string& out, std::uint32_t bits) {
         const float eighths = value * 8.0f;  // exact: a power of two
         const auto count = static_cast<std::int32_t>(eighths);
         if (value > -1000.0f && value < 1000.0f && static_cast<float>(count) == eighths) {
-            static constexpr std::string_view kFractions[8] = {"", ".125", ".25", ".375", ".5", ".625", ".75", ".875"};
+            // Each fraction padded to 4 bytes, its length apart.
+            static constexpr char kFractions[8][4] = {{}, {'.', '1', '2', '5'}, {'.', '2', '5'}, {'.', '3', '7', '5'},
+                                                      {'.', '5'}, {'.', '6', '2', '5'}, {'.', '7', '5'}, {'.', '8', '7', '5'}};
+            static constexpr std::uint8_t kFractionSizes[8] = {0, 4, 3, 4, 2, 4, 3, 4};
             const std::int32_t magnitude = count < 0 ? -count : count;
-            if (count < 0) out += '-';
-            AppendNumber(out, magnitude / 8);
-            out += kFractions[magnitude % 8];
+            char* p = out.Room(kNumberRoom);
+            if (count < 0) *p++ = '-';
+            p = std::to_chars(p, p + 8, magnitude / 8).ptr;
+            std::memcpy(p, kFractions[magnitude % 8], 4);
+            out.Advance(p + kFractionSizes[magnitude % 8]);
             return;
         }
         // Most other floats of the game are short decimals (0.35, 602.58).
@@ -886,14 +910,18 @@ void AppendFloat(std::string& out, std::uint32_t bits) {
     }
     // People write 400000, not 4e+05. A spreadsheet shows about 11
     // characters and saves what it shows: a longer plain form would come
-    // back rounded, so that value stays text.
-    char text[128];
-    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
-    if (static_cast<std::size_t>(result.ptr - text) <= kMaxPlainFloat) {
-        out.append(text, static_cast<std::size_t>(result.ptr - text));
-        return;
+    // back rounded, so that value stays text. From 1e12 up and below 1e-10
+    // the plain form has 12 characters or more: no need to make it.
+    const float magnitude = value < 0 ? -value : value;
+    if (!(magnitude >= 1e12f && magnitude <= std::numeric_limits<float>::max()) && !(magnitude < 1e-10f && magnitude != 0)) {
+        char text[128];
+        const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+        if (static_cast<std::size_t>(result.ptr - text) <= kMaxPlainFloat) {
+            out.Add(std::string_view(text, static_cast<std::size_t>(result.ptr - text)));
+            return;
+        }
     }
-    out += kTextMark;
+    out.Add(kTextMark);
     AppendNumber(out, value);
 }
 
