@@ -1,5 +1,6 @@
 #include "gamedb/cells.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -79,11 +80,69 @@ std::uint32_t LoadLe32(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
-// Room for any 32-bit number (and a float's shortest form after its sign).
-constexpr std::size_t kNumberRoom = 24;
+// Room for any 32-bit number (and a float's shortest form after its sign),
+// with the scratch bytes that Digits writes past the end.
+constexpr std::size_t kNumberRoom = 32;
 
-template <typename T>
-void AppendNumber(TextSink& out, T value) {
+constexpr std::array<char, 200> kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// Numbers of every length come mixed in a table: digits are written
+// without a branch on the length, which a processor could not foresee, and
+// without a store per digit. Eight digits are the bytes of a 64-bit value
+// from its low end; the leading zeros are shifted out.
+std::uint64_t DigitPair(std::uint32_t i) {
+    return static_cast<std::uint8_t>(kDigitPairs[2 * i]) | std::uint64_t{static_cast<std::uint8_t>(kDigitPairs[2 * i + 1])} << 8;
+}
+
+// n < 10^8 as eight digits, leading zeros included.
+std::uint64_t EightDigits(std::uint32_t n) {
+    const std::uint32_t upper = n / 10000, lower = n % 10000;
+    return DigitPair(upper / 100) | DigitPair(upper % 100) << 16 | DigitPair(lower / 100) << 32 | DigitPair(lower % 100) << 48;
+}
+
+int DigitCount(std::uint32_t n) {
+    return 1 + (n >= 10) + (n >= 100) + (n >= 1000) + (n >= 10000) + (n >= 100000) + (n >= 1000000) + (n >= 10000000) +
+           (n >= 100000000) + (n >= 1000000000);
+}
+
+// Writes 8 bytes (the compiler makes it one store).
+void PutEight(char* p, std::uint64_t chars) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<char>(chars >> 8 * i);
+}
+
+// Writes n's digits and up to 8 bytes of scratch after them; returns their end.
+char* PutDigits(char* p, std::uint32_t n) {
+    const int count = DigitCount(n);
+    const int high = std::max(count - 8, 0);  // digits above the low eight
+    const std::uint32_t pair = static_cast<std::uint32_t>(DigitPair(n / 100000000));
+    p[0] = static_cast<char>(pair >> 8 * (2 - high));
+    p[1] = static_cast<char>(pair >> 8);
+    p += high;
+    const int low = count - high;
+    PutEight(p, EightDigits(n % 100000000) >> 8 * (8 - low));
+    return p + low;
+}
+
+void AppendNumber(TextSink& out, std::uint32_t value) {
+    char* const p = out.Room(kNumberRoom);
+    out.Advance(PutDigits(p, value));
+}
+
+void AppendNumber(TextSink& out, std::int32_t value) {
+    char* p = out.Room(kNumberRoom);
+    *p = '-';
+    p += value < 0;
+    out.Advance(PutDigits(p, value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value)));
+}
+
+void AppendNumber(TextSink& out, float value) {
     char* const p = out.Room(kNumberRoom);
     out.Advance(std::to_chars(p, p + kNumberRoom, value).ptr);
 }
@@ -141,6 +200,48 @@ bool AppendShortDecimal(TextSink& out, float value) {
         return true;
     }
     return false;
+}
+
+// The shortest plain decimal of a float below 100000 in magnitude when it
+// has at most 3 digits after the point (2 from 2^14 up): whole numbers,
+// eighths (2.5, 0.25, 12.375) and short decimals (0.35, 602.58) are most of
+// the game's floats. Below 2^14 a float's rounding interval is narrower than
+// 0.001 (from 2^14 to 100000, than 0.01), so it holds at most one decimal
+// with that many places: the nearest, N / 1000, when that reads back to the
+// float. Then the formatter's shortest form is N's digits, trailing zeros
+// after the point dropped. No branch on the kind of number or its length,
+// which a processor could not foresee. False when more places are needed.
+bool AppendShortFloat(TextSink& out, std::uint32_t bits) {
+    const float magnitude = std::bit_cast<float>(bits & 0x7FFFFFFFu);
+    const bool wide = magnitude >= 16384.0f;
+    const int places = wide ? 2 : 3;
+    const float scale = wide ? 100.0f : 1000.0f;
+    // N reads back to the float when it lies within half a float step of
+    // the scaled float (on the step itself, when the float's last bit is 0:
+    // ties go to even). All exact in double: 24 bits times 10. A power of two
+    // has a smaller step below: there only an exact N is taken.
+    const double scaled = static_cast<double>(magnitude) * scale;
+    const auto n = static_cast<std::uint32_t>(scaled + 0.5);
+    const double distance = std::fabs(static_cast<double>(n) - scaled);
+    const std::uint32_t exponent = std::max<std::uint32_t>(bits >> 23 & 0xFF, 1);
+    const double limit = std::bit_cast<double>(std::uint64_t{exponent + 1023 - 151} << 52) * scale;  // 2^(E-151)
+    const bool even = (bits & 1) == 0;
+    const bool powerOfTwo = (bits & 0x007FFFFFu) == 0;
+    const bool near = (distance < limit) | ((distance == limit) & even);
+    if (!near || (powerOfTwo && distance != 0)) return false;
+    const int k = places - (n % 10 == 0) - (n % 100 == 0) - (!wide & (n % 1000 == 0));
+    // The whole part ("0.05" needs places + 1 digits), a point and k digits.
+    char* p = out.Room(kNumberRoom);
+    *p = '-';
+    p += bits >> 31;
+    const int total = std::max(DigitCount(n), places + 1);
+    const int whole = total - places;
+    const std::uint64_t digits = EightDigits(n) >> 8 * (8 - total);
+    PutEight(p, digits);
+    p[whole] = '.';
+    PutEight(p + whole + 1, digits >> 8 * whole);
+    out.Advance(p + whole + (k == 0 ? 0 : k + 1));
+    return true;
 }
 
 // "-?DIGITS(.DIGITS)?" of a value the division in ShortDecimal gives
@@ -644,16 +745,14 @@ bool MightNotStayText(std::string_view text) {
     // and "Май 2020" with a month. Each of them holds a digit (and none of
     // them is a boolean), so most texts are done with after one look.
     if (c0 >= '0' && c0 <= '9') return true;
-    bool digit = false;
-    for (const char c : text) {
-        if (c >= '0' && c <= '9') {
-            digit = true;
-            break;
-        }
-    }
-    if (digit && (c0 == '.' || c0 == ',' || c0 == '(' || c0 == '$' || text.starts_with("\xE2\x82\xAC") ||
-                  text.starts_with("\xE2\x82\xBD") || text.starts_with("\xC2\xA3") || text.starts_with("\xC2\xA5") ||
-                  StartsWithMonth(text)))
+    const bool sign = c0 == '.' || c0 == ',' || c0 == '(' || c0 == '$' ||
+                      ((c0 == 0xE2 || c0 == 0xC2) &&
+                       (text.starts_with("\xE2\x82\xAC") || text.starts_with("\xE2\x82\xBD") ||
+                        text.starts_with("\xC2\xA3") || text.starts_with("\xC2\xA5")));
+    // A month's name starts with a Latin or Cyrillic letter (lead byte D0 or D1).
+    const bool letter = ((c0 | 0x20) >= 'a' && (c0 | 0x20) <= 'z') || c0 == 0xD0 || c0 == 0xD1;
+    if ((sign || letter) && std::any_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+        (sign || StartsWithMonth(text)))
         return true;
     // Booleans, in English and Russian (at most 12 bytes in UTF-8), start
     // with t, f or a Cyrillic letter (lead byte D0).
@@ -868,12 +967,6 @@ void AppendFloat(TextSink& out, std::uint32_t bits) {
         out.Advance(p);
         return;
     }
-    // Whole numbers below 100000 and eighths below 1000 (2.5, 0.25, 12.375)
-    // are most of the game's floats. Their shortest form is their exact
-    // decimal digits: with six significant digits or fewer no shorter
-    // decimal lies within half a float step, and the exponent form is never
-    // shorter. Integer formatting is several times cheaper than the float
-    // search.
     // -0 and -inf would be a formula or the number 0 to a spreadsheet.
     if (bits == 0x80000000u) {
         out.Add("\\e-0");
@@ -884,30 +977,8 @@ void AppendFloat(TextSink& out, std::uint32_t bits) {
         return;
     }
     const float value = std::bit_cast<float>(bits);
-    if (value > -100000.0f && value < 100000.0f) {
-        const auto whole = static_cast<std::int32_t>(value);
-        if (static_cast<float>(whole) == value) {
-            AppendNumber(out, whole);
-            return;
-        }
-        const float eighths = value * 8.0f;  // exact: a power of two
-        const auto count = static_cast<std::int32_t>(eighths);
-        if (value > -1000.0f && value < 1000.0f && static_cast<float>(count) == eighths) {
-            // Each fraction padded to 4 bytes, its length apart.
-            static constexpr char kFractions[8][4] = {{}, {'.', '1', '2', '5'}, {'.', '2', '5'}, {'.', '3', '7', '5'},
-                                                      {'.', '5'}, {'.', '6', '2', '5'}, {'.', '7', '5'}, {'.', '8', '7', '5'}};
-            static constexpr std::uint8_t kFractionSizes[8] = {0, 4, 3, 4, 2, 4, 3, 4};
-            const std::int32_t magnitude = count < 0 ? -count : count;
-            char* p = out.Room(kNumberRoom);
-            if (count < 0) *p++ = '-';
-            p = std::to_chars(p, p + 8, magnitude / 8).ptr;
-            std::memcpy(p, kFractions[magnitude % 8], 4);
-            out.Advance(p + kFractionSizes[magnitude % 8]);
-            return;
-        }
-        // Most other floats of the game are short decimals (0.35, 602.58).
-        if (AppendShortDecimal(out, value)) return;
-    }
+    if (value > -100000.0f && value < 100000.0f && (AppendShortFloat(out, bits) || AppendShortDecimal(out, value)))
+        return;
     // People write 400000, not 4e+05. A spreadsheet shows about 11
     // characters and saves what it shows: a longer plain form would come
     // back rounded, so that value stays text. From 1e12 up and below 1e-10
