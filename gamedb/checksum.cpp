@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <climits>
+#include <cstring>
 #include <vector>
 
 #include <zlib.h>
@@ -46,9 +47,30 @@ std::uint32_t ChecksumRest(ByteSource& source) {
 }
 
 std::size_t ChecksummingSource::ReadSome(std::span<std::uint8_t> out) {
-    const std::size_t n = inner_.ReadSome(out);
-    crc_.Add(out.first(n));
+    constexpr std::size_t kPiece = 64 * 1024;
+    if (out.empty()) return 0;
+    if (next_ == end_) {
+        crc_.Add(std::span(buffer_).first(end_));
+        next_ = end_ = 0;
+        if (out.size() >= kPiece) {
+            // A large read goes straight to the caller.
+            const std::size_t n = inner_.ReadSome(out);
+            crc_.Add(out.first(n));
+            return n;
+        }
+        buffer_.resize(kPiece);
+        end_ = inner_.ReadSome(buffer_);
+    }
+    const std::size_t n = std::min(out.size(), end_ - next_);
+    std::memcpy(out.data(), buffer_.data() + next_, n);
+    next_ += n;
     return n;
+}
+
+std::uint32_t ChecksummingSource::Value() const {
+    Crc32 crc = crc_;
+    crc.Add(std::span(buffer_).first(next_));
+    return crc.Value();
 }
 
 }  // namespace gamedb
