@@ -652,6 +652,23 @@ void AppendCell(std::string& out, const FieldSpec& field, std::span<const std::u
 }
 
 void AppendCell(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
+    // Numbers, most cells of a table, straight away.
+    switch (field.type) {
+    case ValueType::Float32:
+        if (payload.size() == 4) return AppendFloat(out, LoadLe32(payload.data()));
+        break;
+    case ValueType::Int32:
+        if (payload.size() == 4) return AppendNumber(out, static_cast<std::int32_t>(LoadLe32(payload.data())));
+        break;
+    case ValueType::UInt32:
+    case ValueType::Bits5:
+        if (payload.size() == 4) return AppendNumber(out, LoadLe32(payload.data()));
+        break;
+    case ValueType::Byte:
+        if (payload.size() == 1) return AppendNumber(out, unsigned{payload[0]});
+        break;
+    default: break;
+    }
     // Raw bytes are always hex after '#': bare digits would be a number to a spreadsheet.
     if (field.type == ValueType::Raw || !IsCanonical(field, payload)) {
         out.Add(kHexMarker);

@@ -132,6 +132,8 @@ private:
         text.Add(kExtraColumn);
         table.EndRow();
 
+        split_.clear();
+        for (const FieldSpec& field : record.fields) split_.push_back(IsSplit(field));
         long long rows = 0;
         RecordInfo info;
         while (reader_.NextRecord(info)) {
@@ -144,6 +146,7 @@ private:
     }
 
     void WriteRow(TextSink& text, const RecordSpec& record, const RecordInfo& info) {
+        if (WriteRegularRow(text, record, info)) return;
         fields_.clear();
         NodeCursor cursor(info.payload);
         NodeView node;
@@ -157,21 +160,6 @@ private:
         }
         if (!cursor.Failure().empty())
             reader_.Fail(info.payloadOffset + cursor.Position(), "bad field framing: " + cursor.Failure());
-
-        bool regular = fields_.size() == record.fields.size();
-        for (std::size_t i = 0; regular && i < fields_.size(); ++i)
-            regular = fields_[i].node.header.tag == record.fields[i].tag && fields_[i].node.header.Canonical();
-
-        if (regular) {
-            for (std::size_t i = 0; i < fields_.size(); ++i) {
-                AppendColumns(text, record.fields[i], fields_[i].node.payload);
-                text.Add('\t');
-            }
-            AppendRecordToken(text, info.header);
-            // A row must never be blank: pack skips blank lines.
-            if (fields_.empty() && info.header.tag == 1 && info.header.Canonical()) text.Add('-');
-            return;
-        }
 
         // Irregular: each schema field's first occurrence fills its column;
         // ~extra lists the real sequence.
@@ -205,6 +193,33 @@ private:
         if (MightNotStayText(text.Since(start))) text.Insert(start, kTextMark);
     }
 
+    // Most rows hold every field of the schema once, in order: written as
+    // the fields are met. False, with nothing written, for any other row.
+    bool WriteRegularRow(TextSink& text, const RecordSpec& record, const RecordInfo& info) {
+        const std::size_t start = text.Size();
+        NodeCursor cursor(info.payload);
+        NodeView node;
+        std::size_t i = 0;
+        while (cursor.Next(node)) {
+            if (i == record.fields.size() || node.header.tag != record.fields[i].tag || !node.header.Canonical()) {
+                text.Truncate(start);
+                return false;
+            }
+            if (split_[i]) AppendParts(text, record.fields[i], node.payload);
+            else AppendCell(text, record.fields[i], node.payload);
+            text.Add('\t');
+            ++i;
+        }
+        if (i != record.fields.size() || !cursor.Failure().empty()) {
+            text.Truncate(start);
+            return false;
+        }
+        AppendRecordToken(text, info.header);
+        // A row must never be blank: pack skips blank lines.
+        if (i == 0 && info.header.tag == 1 && info.header.Canonical()) text.Add('-');
+        return true;
+    }
+
     static void AppendColumns(TextSink& text, const FieldSpec& field, std::span<const std::uint8_t> payload) {
         if (IsSplit(field)) AppendParts(text, field, payload);
         else AppendCell(text, field, payload);
@@ -224,6 +239,7 @@ private:
     FrameReader reader_;
     UnpackSummary summary_;
     std::vector<FieldNode> fields_;
+    std::vector<bool> split_;  // per field of the table's schema
     std::vector<bool> seen_;
 };
 
