@@ -28,7 +28,8 @@ struct ByteText {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-constexpr std::array<ByteText, 256> MakeByteTexts() {
+// `separators` are escaped too (\| \;).
+constexpr std::array<ByteText, 256> MakeByteTexts(std::string_view separators) {
     std::array<ByteText, 256> table{};
     for (unsigned b = 0; b < 256; ++b) {
         ByteText& t = table[b];
@@ -38,6 +39,7 @@ constexpr std::array<ByteText, 256> MakeByteTexts() {
             t.size = 2;
         };
         if (b == '\\') escape('\\');
+        else if (separators.find(static_cast<char>(b)) != std::string_view::npos) escape(static_cast<char>(b));
         else if (b == '\t') escape('t');
         else if (b == '\r') escape('r');
         else if (b == '\n') escape('n');
@@ -68,7 +70,10 @@ constexpr std::array<ByteText, 256> MakeByteTexts() {
     return table;
 }
 
-constexpr std::array<ByteText, 256> kByteTexts = MakeByteTexts();
+// For the separators of list items and of a record's fields in them.
+constexpr std::array<ByteText, 256> kByteTexts = MakeByteTexts("");
+constexpr std::array<ByteText, 256> kItemByteTexts = MakeByteTexts("|");
+constexpr std::array<ByteText, 256> kFieldByteTexts = MakeByteTexts("|;");
 
 // The Windows-1251 byte of a Unicode character; -1 when there is none. Byte
 // 0x98 is written as its escape, so U+0098 is no character of a cell.
@@ -856,21 +861,20 @@ void AppendText(std::string& out, std::span<const std::uint8_t> cp1251, std::str
 }
 
 void AppendText(TextSink& out, std::span<const std::uint8_t> cp1251, std::string_view separators) {
-    // At most two separators exist; compare against them directly.
-    const int sep1 = separators.size() > 0 ? static_cast<unsigned char>(separators[0]) : -1;
-    const int sep2 = separators.size() > 1 ? static_cast<unsigned char>(separators[1]) : -1;
     // A byte takes at most 4 characters (\xHH). Each goes out as its
-    // table entry's 4 bytes, of which its size count: no branch per kind
-    // of byte, and a separator's test is one that rarely passes.
+    // table entry's 4 bytes, of which its size count: no branch per byte.
+    const std::array<ByteText, 256>* table = separators.empty()   ? &kByteTexts
+                                             : separators == "|"  ? &kItemByteTexts
+                                             : separators == "|;" ? &kFieldByteTexts
+                                                                  : nullptr;
+    std::array<ByteText, 256> other;
+    if (table == nullptr) {
+        other = MakeByteTexts(separators);
+        table = &other;
+    }
     char* p = out.Room(4 * cp1251.size());
     for (const std::uint8_t b : cp1251) {
-        if (b == sep1 || b == sep2) [[unlikely]] {
-            p[0] = '\\';
-            p[1] = static_cast<char>(b);
-            p += 2;
-            continue;
-        }
-        const ByteText& t = kByteTexts[b];
+        const ByteText& t = (*table)[b];
         std::memcpy(p, t.text, sizeof t.text);
         p += t.size;
     }
