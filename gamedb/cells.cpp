@@ -380,98 +380,125 @@ int Code4Length(std::span<const std::uint8_t> p) {
     return n;
 }
 
-bool CanonicalFields(const RecordSpec& record, std::span<const std::uint8_t> payload);
-
-bool CanonicalList(ValueType itemType, const RecordSpec* record, std::span<const std::uint8_t> payload) {
-    NodeCursor cursor(payload);
-    NodeView node;
-    while (cursor.Next(node)) {
-        if (node.header.tag != 1 || !node.header.Canonical()) return false;
-        switch (itemType) {
-        case ValueType::Text:
-            if (!CanonicalText(node.payload)) return false;
-            break;
-        case ValueType::Code4:
-            if (Code4Length(node.payload) < 0) return false;
-            break;
-        default:
-            if (!record || !CanonicalFields(*record, node.payload)) return false;
-        }
-    }
-    return cursor.Failure().empty();
-}
-
-// Every field of `record` once, in order, canonical, and nothing else.
-bool CanonicalFields(const RecordSpec& record, std::span<const std::uint8_t> payload) {
+// Calls visit(field, payload) for each field of `record` in a payload that
+// holds every one once, in order, in the writer's framing, and nothing
+// else. False as soon as it does not, or a visit says no. (A visit that
+// takes the payload by value copies it in one 16-byte move, which waits for
+// the cursor's two 8-byte stores to land: take it by reference.)
+template <typename Visit>
+bool ForEachField(const RecordSpec& record, std::span<const std::uint8_t> payload, Visit&& visit) {
     NodeCursor cursor(payload);
     NodeView node;
     for (const FieldSpec& field : record.fields) {
         if (!IsSimple(field.type)) return false;
-        if (!cursor.Next(node) || node.header.tag != field.tag || !node.header.Canonical() ||
-            !IsCanonical(field, node.payload))
+        if (!cursor.Next(node) || node.header.tag != field.tag || !node.header.Canonical() || !visit(field, node.payload))
             return false;
     }
     return cursor.AtEnd();
 }
 
-void AppendValue(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps);
-
-void AppendFields(TextSink& out, const RecordSpec& record, std::span<const std::uint8_t> payload, char sep,
-                  std::string_view seps) {
+// Calls visit(payload) for each item of a list (tag 1, the writer's
+// framing). False as soon as an item is not one, or a visit says no.
+template <typename Visit>
+bool ForEachItem(std::span<const std::uint8_t> payload, Visit&& visit) {
     NodeCursor cursor(payload);
     NodeView node;
+    while (cursor.Next(node))
+        if (node.header.tag != 1 || !node.header.Canonical() || !visit(node.payload)) return false;
+    return cursor.Failure().empty();
+}
+
+bool AppendTyped(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps);
+
+bool AppendTypedFields(TextSink& out, const RecordSpec& record, std::span<const std::uint8_t> payload, char sep,
+                       std::string_view seps) {
     bool first = true;
-    for (const FieldSpec& field : record.fields) {
-        cursor.Next(node);
+    return ForEachField(record, payload, [&](const FieldSpec& field, const std::span<const std::uint8_t>& p) {
         if (!first) out.Add(sep);
         first = false;
-        AppendValue(out, field, node.payload, seps);
+        return AppendTyped(out, field, p, seps);
+    });
+}
+
+// A text or a code of a list item, or of a cell.
+bool AppendTextValue(TextSink& out, ValueType type, std::span<const std::uint8_t> p, std::string_view seps) {
+    if (type == ValueType::Text) {
+        if (!CanonicalText(p)) return false;
+        AppendText(out, p.first(p.size() - 1), seps);
+        return true;
+    }
+    const int n = Code4Length(p);
+    if (n < 0) return false;
+    AppendText(out, p.first(static_cast<std::size_t>(n)), seps);
+    return true;
+}
+
+// A number cell (of a single number), or false when the payload's size is
+// not the number's.
+bool AppendNumberValue(TextSink& out, ValueType type, std::span<const std::uint8_t> p) {
+    if (p.size() != (type == ValueType::Byte ? 1u : 4u)) return false;
+    switch (type) {
+    case ValueType::Int32: AppendNumber(out, static_cast<std::int32_t>(LoadLe32(p.data()))); return true;
+    case ValueType::Float32: AppendFloat(out, LoadLe32(p.data())); return true;
+    case ValueType::Byte: AppendNumber(out, unsigned{p[0]}); return true;
+    default: AppendNumber(out, LoadLe32(p.data())); return true;
     }
 }
 
-// The typed text of a canonical payload.
-void AppendValue(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps) {
+bool IsNumber(ValueType type) {
+    return type == ValueType::Int32 || type == ValueType::UInt32 || type == ValueType::Bits5 ||
+           type == ValueType::Float32 || type == ValueType::Byte;
+}
+
+// Appends the typed text of a payload, checking as it goes that the payload
+// is canonical (IsCanonical): one walk of a list, not two. False when it is
+// not, with part of the text appended.
+bool AppendTyped(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps) {
     switch (field.type) {
-    case ValueType::Text: AppendText(out, p.first(p.size() - 1), seps); return;
-    case ValueType::Int32: AppendNumber(out, static_cast<std::int32_t>(LoadLe32(p.data()))); return;
+    case ValueType::Text:
+    case ValueType::Code4: return AppendTextValue(out, field.type, p, seps);
+    case ValueType::Int32:
     case ValueType::UInt32:
-    case ValueType::Bits5: AppendNumber(out, LoadLe32(p.data())); return;
-    case ValueType::Float32: AppendFloat(out, LoadLe32(p.data())); return;
+    case ValueType::Bits5:
+    case ValueType::Float32:
+    case ValueType::Byte: return AppendNumberValue(out, field.type, p);
     case ValueType::Float32Array:
+        if (p.size() != 4u * field.count) return false;
         for (std::size_t i = 0; i < p.size(); i += 4) {
             if (i) out.Add(' ');
             AppendFloat(out, LoadLe32(p.data() + i));
         }
-        return;
-    case ValueType::Byte: AppendNumber(out, unsigned{p[0]}); return;
+        return true;
     case ValueType::ByteArray:
+        if (p.size() != field.count) return false;
         for (std::size_t i = 0; i < p.size(); ++i) {
             if (i) out.Add(' ');
             AppendNumber(out, unsigned{p[i]});
         }
-        return;
-    case ValueType::Code4: AppendText(out, p.first(static_cast<std::size_t>(Code4Length(p))), seps); return;
-    case ValueType::Raw: AppendHex(out, p); return;
+        return true;
+    case ValueType::Raw:
+        if (p.size() != field.count) return false;
+        AppendHex(out, p);
+        return true;
     case ValueType::TextList:
     case ValueType::Code4List:
     case ValueType::RecordList: {
+        if (field.type == ValueType::RecordList && !field.record) return false;
         const std::size_t start = out.Size();
-        NodeCursor cursor(p);
-        NodeView node;
         std::size_t items = 0;
-        while (cursor.Next(node)) {
+        const bool canonical = ForEachItem(p, [&](const std::span<const std::uint8_t>& item) {
             if (items++) out.Add('|');
-            if (field.type == ValueType::TextList) AppendText(out, node.payload.first(node.payload.size() - 1), "|");
-            else if (field.type == ValueType::Code4List)
-                AppendText(out, node.payload.first(static_cast<std::size_t>(Code4Length(node.payload))), "|");
-            else AppendFields(out, *field.record, node.payload, ';', "|;");
-        }
+            if (field.type == ValueType::TextList) return AppendTextValue(out, ValueType::Text, item, "|");
+            if (field.type == ValueType::Code4List) return AppendTextValue(out, ValueType::Code4, item, "|");
+            return AppendTypedFields(out, *field.record, item, ';', "|;");
+        });
         // One empty item must differ from no items.
-        if (items == 1 && out.Size() == start) out.Add(kTextMark);
-        return;
+        if (canonical && items == 1 && out.Size() == start) out.Add(kTextMark);
+        return canonical;
     }
-    case ValueType::Nested: AppendFields(out, *field.record, p, '|', "|"); return;
+    case ValueType::Nested: return field.record && AppendTypedFields(out, *field.record, p, '|', "|");
     }
+    return false;
 }
 
 [[noreturn]] void Bad(std::string expected) { throw CellProblem{std::move(expected)}; }
@@ -632,6 +659,7 @@ void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::
 }  // namespace
 
 bool IsCanonical(const FieldSpec& field, std::span<const std::uint8_t> p) {
+    const auto canonical = [](const FieldSpec& part, const std::span<const std::uint8_t>& q) { return IsCanonical(part, q); };
     switch (field.type) {
     case ValueType::Text: return CanonicalText(p);
     case ValueType::Int32:
@@ -643,10 +671,14 @@ bool IsCanonical(const FieldSpec& field, std::span<const std::uint8_t> p) {
     case ValueType::ByteArray:
     case ValueType::Raw: return p.size() == field.count;
     case ValueType::Code4: return Code4Length(p) >= 0;
-    case ValueType::TextList: return CanonicalList(ValueType::Text, nullptr, p);
-    case ValueType::Code4List: return CanonicalList(ValueType::Code4, nullptr, p);
-    case ValueType::Nested: return field.record && CanonicalFields(*field.record, p);
-    case ValueType::RecordList: return field.record && CanonicalList(ValueType::RecordList, field.record, p);
+    case ValueType::TextList: return ForEachItem(p, CanonicalText);
+    case ValueType::Code4List:
+        return ForEachItem(p, [](const std::span<const std::uint8_t>& item) { return Code4Length(item) >= 0; });
+    case ValueType::Nested: return field.record && ForEachField(*field.record, p, canonical);
+    case ValueType::RecordList:
+        return field.record && ForEachItem(p, [&](const std::span<const std::uint8_t>& item) {
+                   return ForEachField(*field.record, item, canonical);
+               });
     }
     return false;
 }
@@ -658,30 +690,15 @@ void AppendCell(std::string& out, const FieldSpec& field, std::span<const std::u
 
 void AppendCell(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
     // Numbers, most cells of a table, straight away.
-    switch (field.type) {
-    case ValueType::Float32:
-        if (payload.size() == 4) return AppendFloat(out, LoadLe32(payload.data()));
-        break;
-    case ValueType::Int32:
-        if (payload.size() == 4) return AppendNumber(out, static_cast<std::int32_t>(LoadLe32(payload.data())));
-        break;
-    case ValueType::UInt32:
-    case ValueType::Bits5:
-        if (payload.size() == 4) return AppendNumber(out, LoadLe32(payload.data()));
-        break;
-    case ValueType::Byte:
-        if (payload.size() == 1) return AppendNumber(out, unsigned{payload[0]});
-        break;
-    default: break;
-    }
+    if (IsNumber(field.type) && AppendNumberValue(out, field.type, payload)) return;
+    const std::size_t start = out.Size();
     // Raw bytes are always hex after '#': bare digits would be a number to a spreadsheet.
-    if (field.type == ValueType::Raw || !IsCanonical(field, payload)) {
+    if (field.type == ValueType::Raw || !AppendTyped(out, field, payload, {})) {
+        out.Truncate(start);
         out.Add(kHexMarker);
         AppendHex(out, payload);
         return;
     }
-    const std::size_t start = out.Size();
-    AppendValue(out, field, payload, {});
     if (out.Size() == start || !IsTextual(field.type)) return;
     // A typed cell must not read as hex, nor as a cell a spreadsheet quoted,
     // nor as anything but text to a spreadsheet.
