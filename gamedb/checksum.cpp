@@ -5,17 +5,27 @@
 #include <cstring>
 #include <vector>
 
+#ifdef IDB_CRC32_LIBDEFLATE
+#include <libdeflate.h>
+#else
 #include <zlib.h>
+#endif
 
 namespace gamedb {
 
 void Crc32::Add(std::span<const std::uint8_t> bytes) {
+#ifdef IDB_CRC32_LIBDEFLATE
+    // libdeflate_crc32 continues a zlib crc32 value and gives zlib's values;
+    // like zlib's, it starts again at 0 when given no buffer (an empty span's).
+    if (!bytes.empty()) value_ = libdeflate_crc32(value_, bytes.data(), bytes.size());
+#else
     // zlib takes a uInt length: feed huge spans in pieces.
     while (!bytes.empty()) {
         const std::size_t n = std::min<std::size_t>(bytes.size(), 1u << 30);
         value_ = static_cast<std::uint32_t>(crc32(value_, bytes.data(), static_cast<uInt>(n)));
         bytes = bytes.subspan(n);
     }
+#endif
 }
 
 void Crc32::Add(std::string_view bytes) {
