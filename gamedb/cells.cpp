@@ -1005,7 +1005,11 @@ void AppendFloat(std::string& out, std::uint32_t bits) {
     AppendFloat(sink, bits);
 }
 
-void AppendFloat(TextSink& out, std::uint32_t bits) {
+namespace {
+
+// The floats AppendShortFloat leaves, out of line: the common path keeps a
+// small frame.
+[[gnu::noinline]] void AppendOtherFloat(TextSink& out, std::uint32_t bits) {
     if ((bits & 0x7F800000u) == 0x7F800000u && (bits & 0x007FFFFFu) != 0) {
         // No decimal carries a NaN's payload; its bits do.
         char* p = out.Room(14);
@@ -1025,8 +1029,7 @@ void AppendFloat(TextSink& out, std::uint32_t bits) {
         return;
     }
     const float value = std::bit_cast<float>(bits);
-    if (value > -100000.0f && value < 100000.0f && (AppendShortFloat(out, bits) || AppendShortDecimal(out, value)))
-        return;
+    if (value > -100000.0f && value < 100000.0f && AppendShortDecimal(out, value)) return;
     // People write 400000, not 4e+05. A spreadsheet shows about 11
     // characters and saves what it shows: a longer plain form would come
     // back rounded, so that value stays text. From 1e12 up and below 1e-10
@@ -1042,6 +1045,14 @@ void AppendFloat(TextSink& out, std::uint32_t bits) {
     }
     out.Add(kTextMark);
     AppendNumber(out, value);
+}
+
+}  // namespace
+
+void AppendFloat(TextSink& out, std::uint32_t bits) {
+    // -0 keeps its sign as "\e-0"; NaN is never below.
+    const float value = std::bit_cast<float>(bits);
+    if (!(std::fabs(value) < 100000.0f && bits != 0x80000000u && AppendShortFloat(out, bits))) AppendOtherFloat(out, bits);
 }
 
 std::string_view NumberText(std::string_view cell) {
