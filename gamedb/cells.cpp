@@ -327,13 +327,14 @@ bool StartsWithMonth(std::string_view text) {
         U"\u044f\u043d\u0432", U"\u0444\u0435\u0432", U"\u043c\u0430\u0440", U"\u0430\u043f\u0440", U"\u043c\u0430\u0439", U"\u043c\u0430\u044f",
         U"\u0438\u044e\u043d", U"\u0438\u044e\u043b", U"\u0430\u0432\u0433", U"\u0441\u0435\u043d", U"\u043e\u043a\u0442", U"\u043d\u043e\u044f",
         U"\u0434\u0435\u043a"};
-    // Three letters as one number (each below 2^11), compared at once.
+    // Three letters as one number (each below 2^11), looked up at once.
     static constexpr auto Key = [](char32_t a, char32_t b, char32_t c) {
         return std::uint64_t{a} | std::uint64_t{b} << 21 | std::uint64_t{c} << 42;
     };
     static constexpr auto kKeys = [] {
         std::array<std::uint64_t, std::size(kMonths)> keys{};
         for (std::size_t m = 0; m < keys.size(); ++m) keys[m] = Key(kMonths[m][0], kMonths[m][1], kMonths[m][2]);
+        std::sort(keys.begin(), keys.end());
         return keys;
     }();
     std::size_t i = 0;
@@ -342,10 +343,7 @@ bool StartsWithMonth(std::string_view text) {
         c = NextLower(text, i);
         if (!IsLetter(c)) return false;
     }
-    const std::uint64_t key = Key(first[0], first[1], first[2]);
-    bool found = false;
-    for (const std::uint64_t month : kKeys) found |= month == key;
-    return found;
+    return std::binary_search(kKeys.begin(), kKeys.end(), Key(first[0], first[1], first[2]));
 }
 
 template <typename T>
