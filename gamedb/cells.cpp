@@ -1,5 +1,6 @@
 #include "gamedb/cells.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <charconv>
@@ -27,7 +28,8 @@ struct ByteText {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-constexpr std::array<ByteText, 256> MakeByteTexts() {
+// `separators` are escaped too (\| \;).
+constexpr std::array<ByteText, 256> MakeByteTexts(std::string_view separators) {
     std::array<ByteText, 256> table{};
     for (unsigned b = 0; b < 256; ++b) {
         ByteText& t = table[b];
@@ -37,6 +39,7 @@ constexpr std::array<ByteText, 256> MakeByteTexts() {
             t.size = 2;
         };
         if (b == '\\') escape('\\');
+        else if (separators.find(static_cast<char>(b)) != std::string_view::npos) escape(static_cast<char>(b));
         else if (b == '\t') escape('t');
         else if (b == '\r') escape('r');
         else if (b == '\n') escape('n');
@@ -67,7 +70,10 @@ constexpr std::array<ByteText, 256> MakeByteTexts() {
     return table;
 }
 
-constexpr std::array<ByteText, 256> kByteTexts = MakeByteTexts();
+// For the separators of list items and of a record's fields in them.
+constexpr std::array<ByteText, 256> kByteTexts = MakeByteTexts("");
+constexpr std::array<ByteText, 256> kItemByteTexts = MakeByteTexts("|");
+constexpr std::array<ByteText, 256> kFieldByteTexts = MakeByteTexts("|;");
 
 // The Windows-1251 byte of a Unicode character; -1 when there is none. Byte
 // 0x98 is written as its escape, so U+0098 is no character of a cell.
@@ -79,11 +85,71 @@ std::uint32_t LoadLe32(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
-template <typename T>
-void AppendNumber(std::string& out, T value) {
-    char text[24];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, static_cast<std::size_t>(result.ptr - text));
+// Room for any 32-bit number (and a float's shortest form after its sign),
+// with the scratch bytes that Digits writes past the end.
+constexpr std::size_t kNumberRoom = 32;
+
+constexpr std::array<char, 200> kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+        pairs[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// Numbers of every length come mixed in a table: digits are written
+// without a branch on the length, which a processor could not foresee, and
+// without a store per digit. Eight digits are the bytes of a 64-bit value
+// from its low end; the leading zeros are shifted out.
+std::uint64_t DigitPair(std::uint32_t i) {
+    return static_cast<std::uint8_t>(kDigitPairs[2 * i]) | std::uint64_t{static_cast<std::uint8_t>(kDigitPairs[2 * i + 1])} << 8;
+}
+
+// n < 10^8 as eight digits, leading zeros included.
+std::uint64_t EightDigits(std::uint32_t n) {
+    const std::uint32_t upper = n / 10000, lower = n % 10000;
+    return DigitPair(upper / 100) | DigitPair(upper % 100) << 16 | DigitPair(lower / 100) << 32 | DigitPair(lower % 100) << 48;
+}
+
+int DigitCount(std::uint32_t n) {
+    return 1 + (n >= 10) + (n >= 100) + (n >= 1000) + (n >= 10000) + (n >= 100000) + (n >= 1000000) + (n >= 10000000) +
+           (n >= 100000000) + (n >= 1000000000);
+}
+
+// Writes 8 bytes (the compiler makes it one store).
+void PutEight(char* p, std::uint64_t chars) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<char>(chars >> 8 * i);
+}
+
+// Writes n's digits and up to 8 bytes of scratch after them; returns their end.
+char* PutDigits(char* p, std::uint32_t n) {
+    const int count = DigitCount(n);
+    const int high = std::max(count - 8, 0);  // digits above the low eight
+    const std::uint32_t pair = static_cast<std::uint32_t>(DigitPair(n / 100000000));
+    p[0] = static_cast<char>(pair >> 8 * (2 - high));
+    p[1] = static_cast<char>(pair >> 8);
+    p += high;
+    const int low = count - high;
+    PutEight(p, EightDigits(n % 100000000) >> 8 * (8 - low));
+    return p + low;
+}
+
+void AppendNumber(TextSink& out, std::uint32_t value) {
+    char* const p = out.Room(kNumberRoom);
+    out.Advance(PutDigits(p, value));
+}
+
+void AppendNumber(TextSink& out, std::int32_t value) {
+    char* p = out.Room(kNumberRoom);
+    *p = '-';
+    p += value < 0;
+    out.Advance(PutDigits(p, value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value)));
+}
+
+void AppendNumber(TextSink& out, float value) {
+    char* const p = out.Room(kNumberRoom);
+    out.Advance(std::to_chars(p, p + kNumberRoom, value).ptr);
 }
 
 void StoreLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
@@ -114,7 +180,7 @@ float ShortDecimal(std::uint32_t n, std::size_t k) {
 // the float formatter writes, found without its search. False when the
 // formatter has to decide (powers of two, whose rounding interval is
 // lopsided; a value halfway between two decimals; more digits).
-bool AppendShortDecimal(std::string& out, float value) {
+bool AppendShortDecimal(TextSink& out, float value) {
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
     if ((bits & 0x007FFFFFu) == 0) return false;
     const float magnitude = value < 0 ? -value : value;
@@ -128,22 +194,59 @@ bool AppendShortDecimal(std::string& out, float value) {
         if (rest == 0.5) return false;
         const std::uint32_t n = rest < 0.5 ? below : below + 1;
         if (ShortDecimal(n, k) != magnitude) continue;
-        // Written backwards: k digits, the point, the whole part, the sign.
-        char text[24];
-        char* const end = text + sizeof text;
-        char* p = end;
-        std::uint32_t rest10 = n;
-        for (std::size_t i = 0; i < k; ++i, rest10 /= 10) *--p = static_cast<char>('0' + rest10 % 10);
-        *--p = '.';
-        do {
-            *--p = static_cast<char>('0' + rest10 % 10);
-            rest10 /= 10;
-        } while (rest10 != 0);
-        if (value < 0) *--p = '-';
-        out.append(p, static_cast<std::size_t>(end - p));
+        // The whole part, then the k digits after the point written backwards.
+        char* p = out.Room(kNumberRoom);
+        if (value < 0) *p++ = '-';
+        p = std::to_chars(p, p + kNumberRoom - 1, n / unit).ptr;
+        *p++ = '.';
+        std::uint32_t fraction = n % unit;
+        for (std::size_t i = k; i > 0; --i, fraction /= 10) p[i - 1] = static_cast<char>('0' + fraction % 10);
+        out.Advance(p + k);
         return true;
     }
     return false;
+}
+
+// The shortest plain decimal of a float below 100000 in magnitude when it
+// has at most 3 digits after the point (2 from 2^14 up): whole numbers,
+// eighths (2.5, 0.25, 12.375) and short decimals (0.35, 602.58) are most of
+// the game's floats. Below 2^14 a float's rounding interval is narrower than
+// 0.001 (from 2^14 to 100000, than 0.01), so it holds at most one decimal
+// with that many places: the nearest, N / 1000, when that reads back to the
+// float. Then the formatter's shortest form is N's digits, trailing zeros
+// after the point dropped. No branch on the kind of number or its length,
+// which a processor could not foresee. False when more places are needed.
+bool AppendShortFloat(TextSink& out, std::uint32_t bits) {
+    const float magnitude = std::bit_cast<float>(bits & 0x7FFFFFFFu);
+    const bool wide = magnitude >= 16384.0f;
+    const int places = wide ? 2 : 3;
+    const float scale = wide ? 100.0f : 1000.0f;
+    // N reads back to the float when it lies within half a float step of
+    // the scaled float (on the step itself, when the float's last bit is 0:
+    // ties go to even). All exact in double: 24 bits times 10. A power of two
+    // has a smaller step below: there only an exact N is taken.
+    const double scaled = static_cast<double>(magnitude) * scale;
+    const auto n = static_cast<std::uint32_t>(scaled + 0.5);
+    const double distance = std::fabs(static_cast<double>(n) - scaled);
+    const std::uint32_t exponent = std::max<std::uint32_t>(bits >> 23 & 0xFF, 1);
+    const double limit = std::bit_cast<double>(std::uint64_t{exponent + 1023 - 151} << 52) * scale;  // 2^(E-151)
+    const bool even = (bits & 1) == 0;
+    const bool powerOfTwo = (bits & 0x007FFFFFu) == 0;
+    const bool near = (distance < limit) | ((distance == limit) & even);
+    if (!near || (powerOfTwo && distance != 0)) return false;
+    const int k = places - (n % 10 == 0) - (n % 100 == 0) - (!wide & (n % 1000 == 0));
+    // The whole part ("0.05" needs places + 1 digits), a point and k digits.
+    char* p = out.Room(kNumberRoom);
+    *p = '-';
+    p += bits >> 31;
+    const int total = std::max(DigitCount(n), places + 1);
+    const int whole = total - places;
+    const std::uint64_t digits = EightDigits(n) >> 8 * (8 - total);
+    PutEight(p, digits);
+    p[whole] = '.';
+    PutEight(p + whole + 1, digits >> 8 * whole);
+    out.Advance(p + whole + (k == 0 ? 0 : k + 1));
+    return true;
 }
 
 // "-?DIGITS(.DIGITS)?" of a value the division in ShortDecimal gives
@@ -224,15 +327,23 @@ bool StartsWithMonth(std::string_view text) {
         U"\u044f\u043d\u0432", U"\u0444\u0435\u0432", U"\u043c\u0430\u0440", U"\u0430\u043f\u0440", U"\u043c\u0430\u0439", U"\u043c\u0430\u044f",
         U"\u0438\u044e\u043d", U"\u0438\u044e\u043b", U"\u0430\u0432\u0433", U"\u0441\u0435\u043d", U"\u043e\u043a\u0442", U"\u043d\u043e\u044f",
         U"\u0434\u0435\u043a"};
+    // Three letters as one number (each below 2^11), looked up at once.
+    static constexpr auto Key = [](char32_t a, char32_t b, char32_t c) {
+        return std::uint64_t{a} | std::uint64_t{b} << 21 | std::uint64_t{c} << 42;
+    };
+    static constexpr auto kKeys = [] {
+        std::array<std::uint64_t, std::size(kMonths)> keys{};
+        for (std::size_t m = 0; m < keys.size(); ++m) keys[m] = Key(kMonths[m][0], kMonths[m][1], kMonths[m][2]);
+        std::sort(keys.begin(), keys.end());
+        return keys;
+    }();
     std::size_t i = 0;
     char32_t first[3];
     for (char32_t& c : first) {
         c = NextLower(text, i);
         if (!IsLetter(c)) return false;
     }
-    for (const std::u32string_view month : kMonths)
-        if (month == std::u32string_view(first, 3)) return true;
-    return false;
+    return std::binary_search(kKeys.begin(), kKeys.end(), Key(first[0], first[1], first[2]));
 }
 
 template <typename T>
@@ -267,98 +378,125 @@ int Code4Length(std::span<const std::uint8_t> p) {
     return n;
 }
 
-bool CanonicalFields(const RecordSpec& record, std::span<const std::uint8_t> payload);
-
-bool CanonicalList(ValueType itemType, const RecordSpec* record, std::span<const std::uint8_t> payload) {
-    NodeCursor cursor(payload);
-    NodeView node;
-    while (cursor.Next(node)) {
-        if (node.header.tag != 1 || !node.header.Canonical()) return false;
-        switch (itemType) {
-        case ValueType::Text:
-            if (!CanonicalText(node.payload)) return false;
-            break;
-        case ValueType::Code4:
-            if (Code4Length(node.payload) < 0) return false;
-            break;
-        default:
-            if (!record || !CanonicalFields(*record, node.payload)) return false;
-        }
-    }
-    return cursor.Failure().empty();
-}
-
-// Every field of `record` once, in order, canonical, and nothing else.
-bool CanonicalFields(const RecordSpec& record, std::span<const std::uint8_t> payload) {
+// Calls visit(field, payload) for each field of `record` in a payload that
+// holds every one once, in order, in the writer's framing, and nothing
+// else. False as soon as it does not, or a visit says no. (A visit that
+// takes the payload by value copies it in one 16-byte move, which waits for
+// the cursor's two 8-byte stores to land: take it by reference.)
+template <typename Visit>
+bool ForEachField(const RecordSpec& record, std::span<const std::uint8_t> payload, Visit&& visit) {
     NodeCursor cursor(payload);
     NodeView node;
     for (const FieldSpec& field : record.fields) {
         if (!IsSimple(field.type)) return false;
-        if (!cursor.Next(node) || node.header.tag != field.tag || !node.header.Canonical() ||
-            !IsCanonical(field, node.payload))
+        if (!cursor.Next(node) || node.header.tag != field.tag || !node.header.Canonical() || !visit(field, node.payload))
             return false;
     }
     return cursor.AtEnd();
 }
 
-void AppendValue(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps);
-
-void AppendFields(std::string& out, const RecordSpec& record, std::span<const std::uint8_t> payload, char sep,
-                  std::string_view seps) {
+// Calls visit(payload) for each item of a list (tag 1, the writer's
+// framing). False as soon as an item is not one, or a visit says no.
+template <typename Visit>
+bool ForEachItem(std::span<const std::uint8_t> payload, Visit&& visit) {
     NodeCursor cursor(payload);
     NodeView node;
+    while (cursor.Next(node))
+        if (node.header.tag != 1 || !node.header.Canonical() || !visit(node.payload)) return false;
+    return cursor.Failure().empty();
+}
+
+bool AppendTyped(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps);
+
+bool AppendTypedFields(TextSink& out, const RecordSpec& record, std::span<const std::uint8_t> payload, char sep,
+                       std::string_view seps) {
     bool first = true;
-    for (const FieldSpec& field : record.fields) {
-        cursor.Next(node);
-        if (!first) out += sep;
+    return ForEachField(record, payload, [&](const FieldSpec& field, const std::span<const std::uint8_t>& p) {
+        if (!first) out.Add(sep);
         first = false;
-        AppendValue(out, field, node.payload, seps);
+        return AppendTyped(out, field, p, seps);
+    });
+}
+
+// A text or a code of a list item, or of a cell.
+bool AppendTextValue(TextSink& out, ValueType type, std::span<const std::uint8_t> p, std::string_view seps) {
+    if (type == ValueType::Text) {
+        if (!CanonicalText(p)) return false;
+        AppendText(out, p.first(p.size() - 1), seps);
+        return true;
+    }
+    const int n = Code4Length(p);
+    if (n < 0) return false;
+    AppendText(out, p.first(static_cast<std::size_t>(n)), seps);
+    return true;
+}
+
+// A number cell (of a single number), or false when the payload's size is
+// not the number's.
+bool AppendNumberValue(TextSink& out, ValueType type, std::span<const std::uint8_t> p) {
+    if (p.size() != (type == ValueType::Byte ? 1u : 4u)) return false;
+    switch (type) {
+    case ValueType::Int32: AppendNumber(out, static_cast<std::int32_t>(LoadLe32(p.data()))); return true;
+    case ValueType::Float32: AppendFloat(out, LoadLe32(p.data())); return true;
+    case ValueType::Byte: AppendNumber(out, unsigned{p[0]}); return true;
+    default: AppendNumber(out, LoadLe32(p.data())); return true;
     }
 }
 
-// The typed text of a canonical payload.
-void AppendValue(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps) {
+bool IsNumber(ValueType type) {
+    return type == ValueType::Int32 || type == ValueType::UInt32 || type == ValueType::Bits5 ||
+           type == ValueType::Float32 || type == ValueType::Byte;
+}
+
+// Appends the typed text of a payload, checking as it goes that the payload
+// is canonical (IsCanonical): one walk of a list, not two. False when it is
+// not, with part of the text appended.
+bool AppendTyped(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> p, std::string_view seps) {
     switch (field.type) {
-    case ValueType::Text: AppendText(out, p.first(p.size() - 1), seps); return;
-    case ValueType::Int32: AppendNumber(out, static_cast<std::int32_t>(LoadLe32(p.data()))); return;
+    case ValueType::Text:
+    case ValueType::Code4: return AppendTextValue(out, field.type, p, seps);
+    case ValueType::Int32:
     case ValueType::UInt32:
-    case ValueType::Bits5: AppendNumber(out, LoadLe32(p.data())); return;
-    case ValueType::Float32: AppendFloat(out, LoadLe32(p.data())); return;
+    case ValueType::Bits5:
+    case ValueType::Float32:
+    case ValueType::Byte: return AppendNumberValue(out, field.type, p);
     case ValueType::Float32Array:
+        if (p.size() != 4u * field.count) return false;
         for (std::size_t i = 0; i < p.size(); i += 4) {
-            if (i) out += ' ';
+            if (i) out.Add(' ');
             AppendFloat(out, LoadLe32(p.data() + i));
         }
-        return;
-    case ValueType::Byte: AppendNumber(out, unsigned{p[0]}); return;
+        return true;
     case ValueType::ByteArray:
+        if (p.size() != field.count) return false;
         for (std::size_t i = 0; i < p.size(); ++i) {
-            if (i) out += ' ';
+            if (i) out.Add(' ');
             AppendNumber(out, unsigned{p[i]});
         }
-        return;
-    case ValueType::Code4: AppendText(out, p.first(static_cast<std::size_t>(Code4Length(p))), seps); return;
-    case ValueType::Raw: AppendHex(out, p); return;
+        return true;
+    case ValueType::Raw:
+        if (p.size() != field.count) return false;
+        AppendHex(out, p);
+        return true;
     case ValueType::TextList:
     case ValueType::Code4List:
     case ValueType::RecordList: {
-        const std::size_t start = out.size();
-        NodeCursor cursor(p);
-        NodeView node;
+        if (field.type == ValueType::RecordList && !field.record) return false;
+        const std::size_t start = out.Size();
         std::size_t items = 0;
-        while (cursor.Next(node)) {
-            if (items++) out += '|';
-            if (field.type == ValueType::TextList) AppendText(out, node.payload.first(node.payload.size() - 1), "|");
-            else if (field.type == ValueType::Code4List)
-                AppendText(out, node.payload.first(static_cast<std::size_t>(Code4Length(node.payload))), "|");
-            else AppendFields(out, *field.record, node.payload, ';', "|;");
-        }
+        const bool canonical = ForEachItem(p, [&](const std::span<const std::uint8_t>& item) {
+            if (items++) out.Add('|');
+            if (field.type == ValueType::TextList) return AppendTextValue(out, ValueType::Text, item, "|");
+            if (field.type == ValueType::Code4List) return AppendTextValue(out, ValueType::Code4, item, "|");
+            return AppendTypedFields(out, *field.record, item, ';', "|;");
+        });
         // One empty item must differ from no items.
-        if (items == 1 && out.size() == start) out += "\\e";
-        return;
+        if (canonical && items == 1 && out.Size() == start) out.Add(kTextMark);
+        return canonical;
     }
-    case ValueType::Nested: AppendFields(out, *field.record, p, '|', "|"); return;
+    case ValueType::Nested: return field.record && AppendTypedFields(out, *field.record, p, '|', "|");
     }
+    return false;
 }
 
 [[noreturn]] void Bad(std::string expected) { throw CellProblem{std::move(expected)}; }
@@ -519,6 +657,7 @@ void ParseValue(std::string_view cell, const FieldSpec& field, std::vector<std::
 }  // namespace
 
 bool IsCanonical(const FieldSpec& field, std::span<const std::uint8_t> p) {
+    const auto canonical = [](const FieldSpec& part, const std::span<const std::uint8_t>& q) { return IsCanonical(part, q); };
     switch (field.type) {
     case ValueType::Text: return CanonicalText(p);
     case ValueType::Int32:
@@ -530,50 +669,70 @@ bool IsCanonical(const FieldSpec& field, std::span<const std::uint8_t> p) {
     case ValueType::ByteArray:
     case ValueType::Raw: return p.size() == field.count;
     case ValueType::Code4: return Code4Length(p) >= 0;
-    case ValueType::TextList: return CanonicalList(ValueType::Text, nullptr, p);
-    case ValueType::Code4List: return CanonicalList(ValueType::Code4, nullptr, p);
-    case ValueType::Nested: return field.record && CanonicalFields(*field.record, p);
-    case ValueType::RecordList: return field.record && CanonicalList(ValueType::RecordList, field.record, p);
+    case ValueType::TextList: return ForEachItem(p, CanonicalText);
+    case ValueType::Code4List:
+        return ForEachItem(p, [](const std::span<const std::uint8_t>& item) { return Code4Length(item) >= 0; });
+    case ValueType::Nested: return field.record && ForEachField(*field.record, p, canonical);
+    case ValueType::RecordList:
+        return field.record && ForEachItem(p, [&](const std::span<const std::uint8_t>& item) {
+                   return ForEachField(*field.record, item, canonical);
+               });
     }
     return false;
 }
 
 void AppendCell(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
+    TextSink sink(out);
+    AppendCell(sink, field, payload);
+}
+
+void AppendCell(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
+    // Numbers, most cells of a table, straight away.
+    if (IsNumber(field.type) && AppendNumberValue(out, field.type, payload)) return;
+    const std::size_t start = out.Size();
     // Raw bytes are always hex after '#': bare digits would be a number to a spreadsheet.
-    if (field.type == ValueType::Raw || !IsCanonical(field, payload)) {
-        out += kHexMarker;
+    if (field.type == ValueType::Raw || !AppendTyped(out, field, payload, {})) {
+        out.Truncate(start);
+        out.Add(kHexMarker);
         AppendHex(out, payload);
         return;
     }
-    const std::size_t start = out.size();
-    AppendValue(out, field, payload, {});
-    if (out.size() == start || !IsTextual(field.type)) return;
+    if (out.Size() == start || !IsTextual(field.type)) return;
     // A typed cell must not read as hex, nor as a cell a spreadsheet quoted,
     // nor as anything but text to a spreadsheet.
-    if (out[start] == kHexMarker) out.insert(out.begin() + static_cast<std::ptrdiff_t>(start), '\\');
-    else if (out[start] == '"') out.replace(start, 1, "\\x22");
-    else if (MightNotStayText(std::string_view(out).substr(start)))
-        out.insert(start, kTextMark);
+    if (out[start] == kHexMarker) {
+        out.Insert(start, "\\");
+    } else if (out[start] == '"') {
+        out[start] = '\\';
+        out.Insert(start + 1, "x22");
+    } else if (MightNotStayText(out.Since(start))) {
+        out.Insert(start, kTextMark);
+    }
 }
 
 void AppendParts(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
+    TextSink sink(out);
+    AppendParts(sink, field, payload);
+}
+
+void AppendParts(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> payload) {
     const std::size_t count = ColumnCount(field);
     if (!IsCanonical(field, payload)) {
-        out += kHexMarker;
+        out.Add(kHexMarker);
         AppendHex(out, payload);
-        out.append(count - 1, '\t');
+        out.Add(count - 1, '\t');
         return;
     }
     switch (field.type) {
     case ValueType::Float32Array:
         for (std::size_t i = 0; i < count; ++i) {
-            if (i) out += '\t';
+            if (i) out.Add('\t');
             AppendFloat(out, LoadLe32(payload.data() + 4 * i));
         }
         return;
     case ValueType::ByteArray:
         for (std::size_t i = 0; i < count; ++i) {
-            if (i) out += '\t';
+            if (i) out.Add('\t');
             AppendNumber(out, unsigned{payload[i]});
         }
         return;
@@ -582,7 +741,7 @@ void AppendParts(std::string& out, const FieldSpec& field, std::span<const std::
         NodeView node;
         for (std::size_t i = 0; i < count; ++i) {
             cursor.Next(node);
-            if (i) out += '\t';
+            if (i) out.Add('\t');
             AppendCell(out, field.record->fields[i], node.payload);
         }
     }
@@ -633,16 +792,14 @@ bool MightNotStayText(std::string_view text) {
     // and "Май 2020" with a month. Each of them holds a digit (and none of
     // them is a boolean), so most texts are done with after one look.
     if (c0 >= '0' && c0 <= '9') return true;
-    bool digit = false;
-    for (const char c : text) {
-        if (c >= '0' && c <= '9') {
-            digit = true;
-            break;
-        }
-    }
-    if (digit && (c0 == '.' || c0 == ',' || c0 == '(' || c0 == '$' || text.starts_with("\xE2\x82\xAC") ||
-                  text.starts_with("\xE2\x82\xBD") || text.starts_with("\xC2\xA3") || text.starts_with("\xC2\xA5") ||
-                  StartsWithMonth(text)))
+    const bool sign = c0 == '.' || c0 == ',' || c0 == '(' || c0 == '$' ||
+                      ((c0 == 0xE2 || c0 == 0xC2) &&
+                       (text.starts_with("\xE2\x82\xAC") || text.starts_with("\xE2\x82\xBD") ||
+                        text.starts_with("\xC2\xA3") || text.starts_with("\xC2\xA5")));
+    // A month's name starts with a Latin or Cyrillic letter (lead byte D0 or D1).
+    const bool letter = ((c0 | 0x20) >= 'a' && (c0 | 0x20) <= 'z') || c0 == 0xD0 || c0 == 0xD1;
+    if ((sign || letter) && std::any_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+        (sign || StartsWithMonth(text)))
         return true;
     // Booleans, in English and Russian (at most 12 bytes in UTF-8), start
     // with t, f or a Cyrillic letter (lead byte D0).
@@ -674,13 +831,17 @@ std::string_view UnquoteQuotedCell(std::string_view cell, std::string& scratch) 
 }
 
 void AppendHex(std::string& out, std::span<const std::uint8_t> bytes) {
-    const std::size_t start = out.size();
-    out.resize(start + 2 * bytes.size());
-    char* p = out.data() + start;
+    TextSink sink(out);
+    AppendHex(sink, bytes);
+}
+
+void AppendHex(TextSink& out, std::span<const std::uint8_t> bytes) {
+    char* p = out.Room(2 * bytes.size());
     for (const std::uint8_t b : bytes) {
         *p++ = kHexDigits[b >> 4];
         *p++ = kHexDigits[b & 15];
     }
+    out.Advance(p);
 }
 
 namespace {
@@ -710,34 +871,29 @@ bool ParseHex(std::string_view text, std::vector<std::uint8_t>& out) {
 }
 
 void AppendText(std::string& out, std::span<const std::uint8_t> cp1251, std::string_view separators) {
-    // At most two separators exist; compare against them directly.
-    const int sep1 = separators.size() > 0 ? static_cast<unsigned char>(separators[0]) : -1;
-    const int sep2 = separators.size() > 1 ? static_cast<unsigned char>(separators[1]) : -1;
-    const std::uint8_t* p = cp1251.data();
-    const std::uint8_t* const end = p + cp1251.size();
-    while (p != end) {
-        // Runs of bytes that stand for themselves go out in one piece.
-        const std::uint8_t* run = p;
-        if (sep1 < 0) {
-            while (run != end && kByteTexts[*run].size == 1) ++run;
-        } else {
-            while (run != end && kByteTexts[*run].size == 1 && *run != sep1 && *run != sep2) ++run;
-        }
-        if (run != p) {
-            out.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(run - p));
-            p = run;
-            if (p == end) break;
-        }
-        const std::uint8_t b = *p++;
-        if (b == sep1 || b == sep2) {
-            out += '\\';
-            out += static_cast<char>(b);
-            continue;
-        }
-        const ByteText& t = kByteTexts[b];
-        if (t.size == 1) out += t.text[0];
-        else out.append(t.text, t.size);
+    TextSink sink(out);
+    AppendText(sink, cp1251, separators);
+}
+
+void AppendText(TextSink& out, std::span<const std::uint8_t> cp1251, std::string_view separators) {
+    // A byte takes at most 4 characters (\xHH). Each goes out as its
+    // table entry's 4 bytes, of which its size count: no branch per byte.
+    const std::array<ByteText, 256>* table = separators.empty()   ? &kByteTexts
+                                             : separators == "|"  ? &kItemByteTexts
+                                             : separators == "|;" ? &kFieldByteTexts
+                                                                  : nullptr;
+    std::array<ByteText, 256> other;
+    if (table == nullptr) {
+        other = MakeByteTexts(separators);
+        table = &other;
     }
+    char* p = out.Room(4 * cp1251.size());
+    for (const std::uint8_t b : cp1251) {
+        const ByteText& t = (*table)[b];
+        std::memcpy(p, t.text, sizeof t.text);
+        p += t.size;
+    }
+    out.Advance(p);
 }
 
 void ParseText(std::string_view text, std::vector<std::uint8_t>& out) { ParseTextNoting(text, out); }
@@ -843,58 +999,58 @@ bool ParseTextNoting(std::string_view text, std::vector<std::uint8_t>& out) {
 }
 
 void AppendFloat(std::string& out, std::uint32_t bits) {
+    TextSink sink(out);
+    AppendFloat(sink, bits);
+}
+
+namespace {
+
+// The floats AppendShortFloat leaves, out of line: the common path keeps a
+// small frame.
+[[gnu::noinline]] void AppendOtherFloat(TextSink& out, std::uint32_t bits) {
     if ((bits & 0x7F800000u) == 0x7F800000u && (bits & 0x007FFFFFu) != 0) {
         // No decimal carries a NaN's payload; its bits do.
-        out += "nan:0x";
-        for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[bits >> shift & 15];
+        char* p = out.Room(14);
+        std::memcpy(p, "nan:0x", 6);
+        p += 6;
+        for (int shift = 28; shift >= 0; shift -= 4) *p++ = kHexDigits[bits >> shift & 15];
+        out.Advance(p);
         return;
     }
-    // Whole numbers below 100000 and eighths below 1000 (2.5, 0.25, 12.375)
-    // are most of the game's floats. Their shortest form is their exact
-    // decimal digits: with six significant digits or fewer no shorter
-    // decimal lies within half a float step, and the exponent form is never
-    // shorter. Integer formatting is several times cheaper than the float
-    // search. -0 takes the general path.
     // -0 and -inf would be a formula or the number 0 to a spreadsheet.
     if (bits == 0x80000000u) {
-        out += "\\e-0";
+        out.Add("\\e-0");
         return;
     }
     if (bits == 0xFF800000u) {
-        out += "\\e-inf";
+        out.Add("\\e-inf");
         return;
     }
     const float value = std::bit_cast<float>(bits);
-    if (value > -100000.0f && value < 100000.0f && bits != 0x80000000u) {
-        const auto whole = static_cast<std::int32_t>(value);
-        if (static_cast<float>(whole) == value) {
-            AppendNumber(out, whole);
-            return;
-        }
-        const float eighths = value * 8.0f;  // exact: a power of two
-        const auto count = static_cast<std::int32_t>(eighths);
-        if (value > -1000.0f && value < 1000.0f && static_cast<float>(count) == eighths) {
-            static constexpr std::string_view kFractions[8] = {"", ".125", ".25", ".375", ".5", ".625", ".75", ".875"};
-            const std::int32_t magnitude = count < 0 ? -count : count;
-            if (count < 0) out += '-';
-            AppendNumber(out, magnitude / 8);
-            out += kFractions[magnitude % 8];
-            return;
-        }
-        // Most other floats of the game are short decimals (0.35, 602.58).
-        if (AppendShortDecimal(out, value)) return;
-    }
+    if (value > -100000.0f && value < 100000.0f && AppendShortDecimal(out, value)) return;
     // People write 400000, not 4e+05. A spreadsheet shows about 11
     // characters and saves what it shows: a longer plain form would come
-    // back rounded, so that value stays text.
-    char text[128];
-    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
-    if (static_cast<std::size_t>(result.ptr - text) <= kMaxPlainFloat) {
-        out.append(text, static_cast<std::size_t>(result.ptr - text));
-        return;
+    // back rounded, so that value stays text. From 1e12 up and below 1e-10
+    // the plain form has 12 characters or more: no need to make it.
+    const float magnitude = value < 0 ? -value : value;
+    if (!(magnitude >= 1e12f && magnitude <= std::numeric_limits<float>::max()) && !(magnitude < 1e-10f && magnitude != 0)) {
+        char text[128];
+        const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed);
+        if (static_cast<std::size_t>(result.ptr - text) <= kMaxPlainFloat) {
+            out.Add(std::string_view(text, static_cast<std::size_t>(result.ptr - text)));
+            return;
+        }
     }
-    out += kTextMark;
+    out.Add(kTextMark);
     AppendNumber(out, value);
+}
+
+}  // namespace
+
+void AppendFloat(TextSink& out, std::uint32_t bits) {
+    // -0 keeps its sign as "\e-0"; NaN is never below.
+    const float value = std::bit_cast<float>(bits);
+    if (!(std::fabs(value) < 100000.0f && bits != 0x80000000u && AppendShortFloat(out, bits))) AppendOtherFloat(out, bits);
 }
 
 std::string_view NumberText(std::string_view cell) {

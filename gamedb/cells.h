@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "gamedb/schema.h"
+#include "gamedb/text_sink.h"
 
 namespace gamedb {
 
@@ -28,6 +29,7 @@ inline constexpr std::string_view kTextMark = "\\e";
 // Appends the cell text of a field's payload: typed when canonical, else
 // '#' and hex. Never fails.
 void AppendCell(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> payload);
+void AppendCell(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> payload);
 // Whether the payload is canonical for the field's type.
 bool IsCanonical(const FieldSpec& field, std::span<const std::uint8_t> payload);
 
@@ -64,6 +66,7 @@ void ParseCell(std::string_view cell, const FieldSpec& field, std::vector<std::u
 // them separated by tabs. A payload that is not canonical goes as '#' and
 // hex into the first cell, the others left empty.
 void AppendParts(std::string& out, const FieldSpec& field, std::span<const std::uint8_t> payload);
+void AppendParts(TextSink& out, const FieldSpec& field, std::span<const std::uint8_t> payload);
 // Appends the payload the cells of a split field stand for (already
 // unquoted). Throws CellProblem naming the part at fault.
 void ParseParts(std::span<const std::string_view> cells, const FieldSpec& field, std::vector<std::uint8_t>& out,
@@ -86,6 +89,7 @@ inline std::string_view UnquoteCell(std::string_view cell, std::string& scratch)
 
 // Hex digits, upper case, no separators.
 void AppendHex(std::string& out, std::span<const std::uint8_t> bytes);
+void AppendHex(TextSink& out, std::span<const std::uint8_t> bytes);
 // Reads contiguous hex digits (either case); false when malformed.
 bool ParseHex(std::string_view text, std::vector<std::uint8_t>& out);
 
@@ -93,6 +97,7 @@ bool ParseHex(std::string_view text, std::vector<std::uint8_t>& out);
 // (and \e for an empty list item). `separators` lists the characters that
 // must be escaped in this context besides the backslash and control bytes.
 void AppendText(std::string& out, std::span<const std::uint8_t> cp1251, std::string_view separators = {});
+void AppendText(TextSink& out, std::span<const std::uint8_t> cp1251, std::string_view separators = {});
 // Appends the Windows-1251 bytes of a cell text (no terminator). Throws
 // CellProblem for a bad escape or a character Windows-1251 lacks.
 void ParseText(std::string_view text, std::vector<std::uint8_t>& out);
@@ -103,6 +108,7 @@ void ParseText(std::string_view text, std::vector<std::uint8_t>& out);
 // "inf", "\e-inf", "nan:0xFFFFFFFF" for every NaN.
 inline constexpr std::size_t kMaxPlainFloat = 11;
 void AppendFloat(std::string& out, std::uint32_t bits);
+void AppendFloat(TextSink& out, std::uint32_t bits);
 // Accepts a decimal comma, blanks around the number, a leading '+' and
 // \e. False when the text is not a float, or when a comma could be a
 // decimal comma or a thousands separator (1,000).

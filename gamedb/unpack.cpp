@@ -26,11 +26,14 @@ std::string FormName(const NodeHeader& header) {
 // Writes one table, keeping the bytes of many rows together per write.
 class TableFile {
 public:
-    explicit TableFile(std::unique_ptr<TextOutput> output) : output_(std::move(output)) { text_.reserve(2 * kFlushSize); }
-    std::string& Text() { return text_; }
+    explicit TableFile(std::unique_ptr<TextOutput> output) : output_(std::move(output)) {
+        // Room for the rows before a flush and a long one past it, made once.
+        sink_.Room(kFlushSize + kFlushSize / 4);
+    }
+    TextSink& Text() { return sink_; }
     void EndRow() {
-        text_ += kNewline;
-        if (text_.size() >= kFlushSize) Flush();
+        sink_.Add(kNewline);
+        if (sink_.Size() >= kFlushSize) Flush();
     }
     void Close() {
         Flush();
@@ -39,11 +42,12 @@ public:
 
 private:
     void Flush() {
-        output_->Write(text_);
-        text_.clear();
+        output_->Write(sink_.Since(0));
+        sink_.Truncate(0);
     }
     std::unique_ptr<TextOutput> output_;
     std::string text_;
+    TextSink sink_{text_};
 };
 
 struct FieldNode {
@@ -112,22 +116,24 @@ public:
 private:
     long long WriteTable(const std::string& name, const RecordSpec& record) {
         TableFile table(out_.Create(name));
-        std::string& text = table.Text();
-        text += kBom;
+        TextSink& text = table.Text();
+        text.Add(kBom);
         for (const FieldSpec& field : record.fields) {
             if (!IsSplit(field)) {
-                text += field.name;
-                text += '\t';
+                text.Add(field.name);
+                text.Add('\t');
                 continue;
             }
             for (std::size_t part = 0; part < ColumnCount(field); ++part) {
-                text += PartName(field, part);
-                text += '\t';
+                text.Add(PartName(field, part));
+                text.Add('\t');
             }
         }
-        text += kExtraColumn;
+        text.Add(kExtraColumn);
         table.EndRow();
 
+        split_.clear();
+        for (const FieldSpec& field : record.fields) split_.push_back(IsSplit(field));
         long long rows = 0;
         RecordInfo info;
         while (reader_.NextRecord(info)) {
@@ -139,7 +145,8 @@ private:
         return rows;
     }
 
-    void WriteRow(std::string& text, const RecordSpec& record, const RecordInfo& info) {
+    void WriteRow(TextSink& text, const RecordSpec& record, const RecordInfo& info) {
+        if (WriteRegularRow(text, record, info)) return;
         fields_.clear();
         NodeCursor cursor(info.payload);
         NodeView node;
@@ -154,64 +161,76 @@ private:
         if (!cursor.Failure().empty())
             reader_.Fail(info.payloadOffset + cursor.Position(), "bad field framing: " + cursor.Failure());
 
-        bool regular = fields_.size() == record.fields.size();
-        for (std::size_t i = 0; regular && i < fields_.size(); ++i)
-            regular = fields_[i].node.header.tag == record.fields[i].tag && fields_[i].node.header.Canonical();
-
-        if (regular) {
-            for (std::size_t i = 0; i < fields_.size(); ++i) {
-                AppendColumns(text, record.fields[i], fields_[i].node.payload);
-                text += '\t';
-            }
-            AppendRecordToken(text, info.header);
-            // A row must never be blank: pack skips blank lines.
-            if (fields_.empty() && info.header.tag == 1 && info.header.Canonical()) text += '-';
-            return;
-        }
-
         // Irregular: each schema field's first occurrence fills its column;
         // ~extra lists the real sequence.
         for (const FieldSpec& field : record.fields) {
             const auto it = std::find_if(fields_.begin(), fields_.end(),
                                          [&field](const FieldNode& f) { return f.spec == &field; });
             if (it != fields_.end()) AppendColumns(text, field, it->node.payload);
-            else text.append(ColumnCount(field) - 1, '\t');
-            text += '\t';
+            else text.Add(ColumnCount(field) - 1, '\t');
+            text.Add('\t');
         }
-        const std::size_t start = text.size();
+        const std::size_t start = text.Size();
         AppendRecordToken(text, info.header);
         seen_.assign(record.fields.size(), false);
         for (const FieldNode& f : fields_) {
-            if (text.size() > start) text += ' ';
-            text += std::to_string(f.node.header.tag);
+            if (text.Size() > start) text.Add(' ');
+            text.Add(std::to_string(f.node.header.tag));
             const std::size_t index = f.spec ? static_cast<std::size_t>(f.spec - record.fields.data()) : 0;
             if (f.spec && !seen_[index]) {
                 seen_[index] = true;
             } else {
-                text += '=';
+                text.Add('=');
                 AppendHex(text, f.node.payload);
             }
-            if (!f.node.header.Canonical()) text += '!' + std::to_string(f.node.header.length);
+            if (!f.node.header.Canonical()) text.Add('!' + std::to_string(f.node.header.length));
         }
         if (fields_.empty()) {
-            if (text.size() > start) text += ' ';
-            text += '-';
+            if (text.Size() > start) text.Add(' ');
+            text.Add('-');
         }
         // "2 100" would be a number to a spreadsheet.
-        if (MightNotStayText(std::string_view(text).substr(start))) text.insert(start, kTextMark);
+        if (MightNotStayText(text.Since(start))) text.Insert(start, kTextMark);
     }
 
-    static void AppendColumns(std::string& text, const FieldSpec& field, std::span<const std::uint8_t> payload) {
+    // Most rows hold every field of the schema once, in order: written as
+    // the fields are met. False, with nothing written, for any other row.
+    bool WriteRegularRow(TextSink& text, const RecordSpec& record, const RecordInfo& info) {
+        const std::size_t start = text.Size();
+        NodeCursor cursor(info.payload);
+        NodeView node;
+        std::size_t i = 0;
+        while (cursor.Next(node)) {
+            if (i == record.fields.size() || node.header.tag != record.fields[i].tag || !node.header.Canonical()) {
+                text.Truncate(start);
+                return false;
+            }
+            if (split_[i]) AppendParts(text, record.fields[i], node.payload);
+            else AppendCell(text, record.fields[i], node.payload);
+            text.Add('\t');
+            ++i;
+        }
+        if (i != record.fields.size() || !cursor.Failure().empty()) {
+            text.Truncate(start);
+            return false;
+        }
+        AppendRecordToken(text, info.header);
+        // A row must never be blank: pack skips blank lines.
+        if (i == 0 && info.header.tag == 1 && info.header.Canonical()) text.Add('-');
+        return true;
+    }
+
+    static void AppendColumns(TextSink& text, const FieldSpec& field, std::span<const std::uint8_t> payload) {
         if (IsSplit(field)) AppendParts(text, field, payload);
         else AppendCell(text, field, payload);
     }
 
     // "R" tokens: a record tag other than 1, a 4-byte size the rule would not give.
-    static void AppendRecordToken(std::string& text, const NodeHeader& header) {
+    static void AppendRecordToken(TextSink& text, const NodeHeader& header) {
         if (header.tag == 1 && header.Canonical()) return;
-        text += 'R';
-        if (header.tag != 1) text += std::to_string(header.tag);
-        if (!header.Canonical()) text += '!' + std::to_string(header.length);
+        text.Add('R');
+        if (header.tag != 1) text.Add(std::to_string(header.tag));
+        if (!header.Canonical()) text.Add('!' + std::to_string(header.length));
     }
 
     ByteSource& source_;
@@ -220,6 +239,7 @@ private:
     FrameReader reader_;
     UnpackSummary summary_;
     std::vector<FieldNode> fields_;
+    std::vector<bool> split_;  // per field of the table's schema
     std::vector<bool> seen_;
 };
 

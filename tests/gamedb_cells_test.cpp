@@ -125,12 +125,18 @@ INSTANTIATE_TEST_SUITE_P(Types, CellSyntax, ::testing::ValuesIn(kCellCases));
 TEST(CellSyntax, EveryWindows1251ByteSurvivesInTextsAndLists) {
     Bytes text;
     for (int b = 1; b < 256; ++b) text.push_back(static_cast<std::uint8_t>(b));
-    for (const char* separators : {"", "|", "|;"}) {
+    std::string listCell;
+    AppendText(listCell, text, "|;");
+    for (const char* separators : {"", "|", "|;", ";|", "#"}) {
         std::string cell;
         AppendText(cell, text, separators);
         Bytes back;
         ParseText(cell, back);
         EXPECT_EQ(back, text) << separators;
+        // The same separators in another order escape the same bytes.
+        if (std::string_view(separators) == ";|") {
+            EXPECT_EQ(cell, listCell);
+        }
     }
     // Only real characters in the cell, besides the escaped bytes: valid UTF-8 throughout.
     std::string cell;

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <bit>
 #include <cmath>
+#include <random>
 
 #include "gamedb/cells.h"
 #include "gamedb/checksum.h"
@@ -369,6 +372,59 @@ TEST(GamedbChangeReport, UnchangedTablesAreCopiedFromTheSource) {
     MemorySink sink;
     Pack(folder, sink, Kinds(), &comparison);
     EXPECT_EQ(sink.Bytes(), testing::Serialize(other));
+}
+
+std::uint32_t ZlibCrc32(std::span<const std::uint8_t> bytes) {
+    return static_cast<std::uint32_t>(crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
+}
+
+// Manifests hold zlib's CRC-32 values: whatever computes them, and however
+// the bytes come in pieces, the value is zlib's of the whole.
+TEST(GamedbChecksum, IsZlibsCrc32OfTheWholeWhateverThePieces) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 200; ++round) {
+        Bytes bytes(random() % 5000);
+        for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(random());
+        Crc32 crc;
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t n = std::min<std::size_t>(bytes.size() - at, 1 + random() % 300);
+            crc.Add(std::span(bytes).subspan(at, n));
+            at += n;
+        }
+        ASSERT_EQ(crc.Value(), ZlibCrc32(bytes)) << bytes.size();
+    }
+    Crc32 check;
+    check.Add(std::string_view("123456789"));
+    EXPECT_EQ(check.Value(), 0xCBF43926u);
+}
+
+// The source's checksum is taken over pieces read ahead: reads of any size,
+// small or larger than a piece, still get the bytes in order, the position
+// counts what was handed out, and the checksum covers exactly that.
+TEST(GamedbChecksum, SourceReadInAnySizesChecksumsWhatWasRead) {
+    std::mt19937 random(11);
+    Bytes bytes(300000);
+    for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(random());
+    for (int round = 0; round < 20; ++round) {
+        MemorySource inner(bytes);
+        ChecksummingSource source(inner);
+        Bytes got;
+        Bytes piece;
+        while (source.Position() < source.Size()) {
+            const std::size_t want = random() % 4 == 0 ? 70000 + random() % 10000 : random() % 600;
+            piece.resize(want);
+            const std::size_t n = source.ReadSome(piece);
+            ASSERT_TRUE(n > 0 || want == 0);
+            got.insert(got.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n));
+            ASSERT_EQ(source.Position(), got.size());
+            if (random() % 16 == 0) {
+                ASSERT_EQ(source.Value(), ZlibCrc32(got));
+            }
+        }
+        EXPECT_EQ(got, bytes);
+        EXPECT_TRUE(source.Whole());
+        EXPECT_EQ(source.Value(), ZlibCrc32(bytes));
+    }
 }
 
 // The manifest records the source and each file's checksum, and pack reads

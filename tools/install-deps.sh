@@ -5,7 +5,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev   # native build, sanitizers, libFuzzer
   libgtest-dev libgmock-dev libbenchmark-dev        # tests and benchmarks
   mingw-w64                                         # Windows builds
-  zlib1g-dev libz-mingw-w64-dev                     # CRC-32 of the tables and their source (gamedb)
+  zlib1g-dev libz-mingw-w64-dev libdeflate-dev      # CRC-32 of the tables and their source (gamedb)
   wine64 fonts-wine xvfb x11-utils imagemagick      # the Windows program's end-to-end tests
   locales                                           # ... in a Russian locale too
   libreoffice-calc-nogui python3-uno                # tables opened and saved by a real spreadsheet
