@@ -1,6 +1,7 @@
 #include "gamedb/byte_io.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <system_error>
 
@@ -143,6 +144,9 @@ FileSink::FileSink(const std::filesystem::path& path) : path_(path) {
     std::error_code error;
     file_ = idb::OpenNewForWrite(path, error);
     if (!file_) Fail(QuotedPath(path), 0, "cannot create: " + error.message());
+    // The sink buffers: a second buffer in the C library would split each
+    // piece into two system calls.
+    std::setvbuf(file_.Get(), nullptr, _IONBF, 0);
     buffer_.reserve(kBufferSize);
 }
 
