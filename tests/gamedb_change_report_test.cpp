@@ -367,11 +367,11 @@ TEST(GamedbChangeReport, UnchangedTablesAreCopiedFromTheSource) {
     MemoryFolder folder;
     ProvenanceFolder recorded(folder, "base", &read);
     Unpack(read, Items(), recorded);
-    BaseComparison comparison(std::make_unique<MemorySource>(testing::Serialize(other), "base"), Items(), true,
-                              ReadProvenance(folder).files);
+    const Bytes otherBytes = testing::Serialize(other);
+    BaseComparison comparison(std::make_unique<MemorySource>(otherBytes, "base"), Items(), true, ReadProvenance(folder).files);
     MemorySink sink;
     Pack(folder, sink, Kinds(), &comparison);
-    EXPECT_EQ(sink.Bytes(), testing::Serialize(other));
+    EXPECT_EQ(sink.Bytes(), otherBytes);
 }
 
 std::uint32_t ZlibCrc32(std::span<const std::uint8_t> bytes) {
