@@ -132,11 +132,22 @@ struct BaseComparison::Side {
     std::uint8_t tag = 0;
     std::uint64_t length = 0;          // of the payload
     std::uint64_t offset = 0;          // of the payload in the base
-    std::uint64_t consumed = 0;        // payload bytes read from the base so far
-    bool loaded = false;
-    std::vector<std::uint8_t> bytes;   // when loaded: the payload, its record nodes as stored
-    long long records = 0;             // when loaded
+    std::vector<std::uint8_t> bytes;   // once loaded: the payload, its record nodes as stored
+    long long records = 0;             // once loaded
 };
+
+namespace {
+
+// Base blocks are compared and copied in pieces of this size.
+constexpr std::size_t kPiece = 64 * 1024;
+
+long long CountRecords(NodeCursor& cursor) {
+    long long n = 0;
+    for (NodeView record; cursor.Next(record);) ++n;
+    return n;
+}
+
+}  // namespace
 
 BaseComparison::BaseComparison(std::unique_ptr<ByteSource> base, const KindSpec& kind, bool asTyped,
                                std::vector<WrittenFile> written)
@@ -173,7 +184,7 @@ void BaseComparison::LoadBaseBlock() {
     side.bytes.resize(static_cast<std::size_t>(side.length));
     base_->Read(std::span(side.bytes).subspan(held), "a block");
     NodeCursor cursor(side.bytes);
-    for (NodeView record; cursor.Next(record);) ++side.records;
+    side.records = CountRecords(cursor);
     if (!cursor.Failure().empty())
         reader_->Fail(side.offset + cursor.Position(), "bad record framing: " + cursor.Failure());
 }
@@ -185,7 +196,7 @@ void BaseComparison::LoadBaseBlock() {
 bool BaseComparison::SameAsBase(std::span<const std::uint8_t> records) {
     Side& side = *pending_;
     if (side.length != records.size()) return false;
-    piece_.resize(64 * 1024);
+    piece_.resize(kPiece);
     for (std::size_t done = 0; done < records.size();) {
         const std::size_t n = std::min(records.size() - done, piece_.size());
         base_->Read(std::span(piece_.data(), n), "a block");
@@ -209,6 +220,14 @@ BlockDiff OneSidedBlock(const KindSpec& kind, std::uint8_t tag, long long record
     diff.inOld = inOld;
     diff.inNew = !inOld;
     (inOld ? diff.oldRecords : diff.newRecords) = records;
+    return diff;
+}
+
+// A block in the base and in the packed database.
+BlockDiff TwoSidedBlock(const KindSpec& kind, std::uint8_t tag, long long oldRecords, long long newRecords) {
+    BlockDiff diff = OneSidedBlock(kind, tag, oldRecords, true);
+    diff.inNew = true;
+    diff.newRecords = newRecords;
     return diff;
 }
 
@@ -243,7 +262,7 @@ std::optional<HeldBlock> BaseComparison::Held(std::uint8_t tag, const std::strin
     long long lines = 0;
     try {
         std::unique_ptr<ByteSource> source = in.Open(table);
-        piece_.resize(64 * 1024);
+        piece_.resize(kPiece);
         while (const std::size_t n = source->ReadSome(piece_)) {
             const std::span<const std::uint8_t> bytes(piece_.data(), n);
             crc.Add(bytes);
@@ -267,17 +286,14 @@ std::optional<HeldBlock> BaseComparison::Held(std::uint8_t tag, const std::strin
 // Errors propagate: part of the block may be written already.
 void BaseComparison::CopyHeld(const std::function<void(std::span<const std::uint8_t>)>& write) {
     ++packedBlocks_;
-    piece_.resize(64 * 1024);
+    piece_.resize(kPiece);
     for (std::uint64_t left = pending_->length; left > 0;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece_.size()));
         base_->Read(std::span(piece_.data(), n), "a block");
         write(std::span(piece_.data(), n));
         left -= n;
     }
-    BlockDiff same = OneSidedBlock(kind_, pending_->tag, heldRows_, true);
-    same.inNew = true;
-    same.newRecords = same.oldRecords;
-    changes_.blocks.push_back(std::move(same));
+    changes_.blocks.push_back(TwoSidedBlock(kind_, pending_->tag, heldRows_, heldRows_));
     spare_ = std::move(pending_->bytes);
     pending_.reset();
 }
@@ -285,10 +301,8 @@ void BaseComparison::CopyHeld(const std::function<void(std::span<const std::uint
 void BaseComparison::Step(std::uint8_t tag, std::vector<std::uint8_t>& records) {
     ++packedBlocks_;
     const auto count = [&records] {
-        long long n = 0;
         NodeCursor cursor(records);
-        for (NodeView node; cursor.Next(node);) ++n;
-        return n;
+        return CountRecords(cursor);
     };
     for (;;) {
         if (!pending_ && !ReadBaseBlock()) {
@@ -302,10 +316,8 @@ void BaseComparison::Step(std::uint8_t tag, std::vector<std::uint8_t>& records) 
         pending_.reset();
     }
     if (SameAsBase(records)) {
-        BlockDiff same = OneSidedBlock(kind_, tag, count(), true);
-        same.inNew = true;
-        same.newRecords = same.oldRecords;
-        changes_.blocks.push_back(std::move(same));
+        const long long same = count();
+        changes_.blocks.push_back(TwoSidedBlock(kind_, tag, same, same));
     } else {
         LoadBaseBlock();
         Compare(records);
@@ -350,9 +362,7 @@ void BaseComparison::Compare(std::vector<std::uint8_t>& records) {
         return k ? std::string(k->begin(), k->end()) : std::string();
     };
 
-    BlockDiff diff = OneSidedBlock(kind_, base.tag, base.records, true);
-    diff.inNew = true;
-    diff.newRecords = static_cast<long long>(now.records.size());
+    BlockDiff diff = TwoSidedBlock(kind_, base.tag, base.records, static_cast<long long>(now.records.size()));
 
     // Pairing: by position while the block keeps its length and mostly its
     // keys (a renamed record stays one record); by key after a sort, an

@@ -535,8 +535,9 @@ PackSummary Pack(InputFolder& in, ByteSink& out, std::span<const KindSpec> kinds
     std::vector<std::uint8_t> header;
     for (const BlockEntry& entry : manifest.blocks) {
         if (const std::optional<HeldBlock> held = observer ? observer->Held(entry.tag, entry.table, in) : std::nullopt) {
+            const auto length = static_cast<std::size_t>(held->length);
             header.clear();
-            AppendHeader(header, entry.tag, static_cast<std::size_t>(held->length), entry.form.Long(static_cast<std::size_t>(held->length)));
+            AppendHeader(header, entry.tag, length, entry.form.Long(length));
             file.Append(header);
             observer->CopyHeld([&file](std::span<const std::uint8_t> piece) { file.Append(piece); });
             summary.tables.push_back({entry.table, held->rows, false, {}});
