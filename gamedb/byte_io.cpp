@@ -58,14 +58,27 @@ void ByteSource::Read(std::span<std::uint8_t> out, const char* what) {
     }
 }
 
-void ByteSource::ReadInto(std::vector<std::uint8_t>& buffer, std::size_t n, const char* what) {
-    // Callers check n against what the parent node has left; this guards the
-    // allocation once more against the source's own size.
+// Callers check n against what the parent node has left; this guards the
+// allocation once more against the source's own size.
+void ByteSource::CheckRemaining(std::size_t n, const char* what) const {
     if (n > Remaining())
         Fail(Label(), Position(), std::string("unexpected end of data while reading ") + what + " of " +
                                       std::to_string(n) + " bytes");
+}
+
+void ByteSource::ReadInto(std::vector<std::uint8_t>& buffer, std::size_t n, const char* what) {
+    CheckRemaining(n, what);
     buffer.resize(n);
     Read(buffer, what);
+}
+
+std::span<std::uint8_t> ByteSource::ReadAppend(std::vector<std::uint8_t>& buffer, std::size_t n, const char* what) {
+    CheckRemaining(n, what);
+    const std::size_t at = buffer.size();
+    buffer.resize(at + n);
+    const std::span<std::uint8_t> bytes = std::span(buffer).subspan(at);
+    Read(bytes, what);
+    return bytes;
 }
 
 void ByteSource::Skip(std::uint64_t n, const char* what) {

@@ -42,7 +42,12 @@ public:
     void Read(std::span<std::uint8_t> out, const char* what);
     // Reads n bytes into `buffer` (resized; its capacity is reused).
     void ReadInto(std::vector<std::uint8_t>& buffer, std::size_t n, const char* what);
+    // Reads n bytes onto the end of `buffer`; returns where they are.
+    std::span<std::uint8_t> ReadAppend(std::vector<std::uint8_t>& buffer, std::size_t n, const char* what);
     void Skip(std::uint64_t n, const char* what);
+
+private:
+    void CheckRemaining(std::size_t n, const char* what) const;
 };
 
 // The bytes [offset, offset + length) of a file, read through a 64 KiB buffer.

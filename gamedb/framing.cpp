@@ -124,27 +124,41 @@ bool FrameReader::NextBlock(BlockInfo& block) {
     return true;
 }
 
-bool FrameReader::NextRecord(RecordInfo& record) {
+bool FrameReader::NextRecordHeader(RecordInfo& record) {
     if (!inBlock_ || source_.Position() >= blockEnd_) return false;
     ++recordNumber_;
     record.number = recordNumber_;
     record.offset = source_.Position();
     record.header = ReadHeader(blockEnd_, "a record");
     record.payloadOffset = source_.Position();
+    return true;
+}
+
+bool FrameReader::NextRecord(RecordInfo& record) {
+    if (!NextRecordHeader(record)) return false;
     source_.ReadInto(buffer_, record.header.length, "a record");
     record.payload = buffer_;
     return true;
 }
 
+bool FrameReader::NextRecord(RecordInfo& record, std::vector<std::uint8_t>& payloads) {
+    if (!NextRecordHeader(record)) return false;
+    record.payload = source_.ReadAppend(payloads, record.header.length, "a record");
+    return true;
+}
+
 std::uint64_t FrameReader::TrailerLength() const { return source_.Size() - fileEnd_; }
 
-void FrameReader::Fail(std::uint64_t offset, const std::string& problem, const std::string& field) const {
+Place FrameReader::BlockPlace() const {
     Place place;
     place.file = source_.Label();
-    if (inBlock_) {
-        place.block = blockName_;
-        if (recordNumber_ > 0) place.record = recordNumber_;
-    }
+    if (inBlock_) place.block = blockName_;
+    return place;
+}
+
+void FrameReader::Fail(std::uint64_t offset, const std::string& problem, const std::string& field) const {
+    Place place = BlockPlace();
+    if (inBlock_ && recordNumber_ > 0) place.record = recordNumber_;
     place.field = field;
     place.offset = static_cast<long long>(offset);
     throw Error(place, problem);

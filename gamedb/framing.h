@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "gamedb/error.h"
+
 #include "gamedb/byte_io.h"
 
 namespace gamedb {
@@ -129,6 +131,10 @@ public:
     bool NextBlock(BlockInfo& block);
     // Next record of the current block; false at the block's end.
     bool NextRecord(RecordInfo& record);
+    // The same, with the payload appended to `payloads` (record.payload
+    // points there until `payloads` grows), so that many records are held
+    // together.
+    bool NextRecord(RecordInfo& record, std::vector<std::uint8_t>& payloads);
     // After the last block: the bytes that follow the file node.
     std::uint64_t TrailerLength() const;
     ByteSource& Source() { return source_; }
@@ -136,9 +142,13 @@ public:
     void SetBlockName(std::string name) { blockName_ = std::move(name); }
     // An error at `offset` inside the current block / record.
     [[noreturn]] void Fail(std::uint64_t offset, const std::string& problem, const std::string& field = {}) const;
+    // The file and the current block, for messages about its records made elsewhere.
+    Place BlockPlace() const;
 
 private:
     NodeHeader ReadHeader(std::uint64_t limit, const char* what);
+    // The next record's header, or false at the block's end.
+    bool NextRecordHeader(RecordInfo& record);
 
     ByteSource& source_;
     NodeHeader file_;

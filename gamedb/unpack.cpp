@@ -1,12 +1,16 @@
 #include "gamedb/unpack.h"
 
 #include <algorithm>
+#include <array>
+#include <optional>
+#include <cstdlib>
 #include <set>
 
 #include "gamedb/adb.h"
 #include "gamedb/cells.h"
 #include "gamedb/error.h"
 #include "gamedb/framing.h"
+#include "gamedb/worker.h"
 
 namespace gamedb {
 namespace {
@@ -31,6 +35,11 @@ public:
         sink_.Room(kFlushSize + kFlushSize / 4);
     }
     TextSink& Text() { return sink_; }
+    // Text written as it is, after the rows held.
+    void Write(std::string_view text) {
+        Flush();
+        output_->Write(text);
+    }
     void EndRow() {
         sink_.Add(kNewline);
         if (sink_.Size() >= kFlushSize) Flush();
@@ -42,6 +51,7 @@ public:
 
 private:
     void Flush() {
+        if (sink_.Size() == 0) return;
         output_->Write(sink_.Since(0));
         sink_.Truncate(0);
     }
@@ -53,6 +63,247 @@ private:
 struct FieldNode {
     NodeView node;
     const FieldSpec* spec;   // nullptr for an unknown tag
+};
+
+// Writes the rows of one table. It reads nothing but the records it is
+// given, so that two of them can write a table's rows on two threads.
+class RowWriter {
+public:
+    RowWriter(const RecordSpec& record, Place block) : record_(record), block_(std::move(block)) {
+        for (const FieldSpec& field : record.fields) split_.push_back(IsSplit(field));
+    }
+
+    void Write(TextSink& text, const RecordInfo& info) {
+        if (WriteRegularRow(text, info)) return;
+        fields_.clear();
+        NodeCursor cursor(info.payload);
+        NodeView node;
+        while (cursor.Next(node)) {
+            // Fields mostly come in schema order: try the next one first.
+            const std::size_t i = fields_.size();
+            const FieldSpec* spec = i < record_.fields.size() && record_.fields[i].tag == node.header.tag
+                                        ? &record_.fields[i]
+                                        : FindField(record_, node.header.tag);
+            fields_.push_back({node, spec});
+        }
+        if (!cursor.Failure().empty()) Fail(info, info.payloadOffset + cursor.Position(), "bad field framing: " + cursor.Failure());
+
+        // Irregular: each schema field's first occurrence fills its column;
+        // ~extra lists the real sequence.
+        for (const FieldSpec& field : record_.fields) {
+            const auto it = std::find_if(fields_.begin(), fields_.end(),
+                                         [&field](const FieldNode& f) { return f.spec == &field; });
+            if (it != fields_.end()) AppendColumns(text, field, it->node.payload);
+            else text.Add(ColumnCount(field) - 1, '\t');
+            text.Add('\t');
+        }
+        const std::size_t start = text.Size();
+        AppendRecordToken(text, info.header);
+        seen_.assign(record_.fields.size(), false);
+        for (const FieldNode& f : fields_) {
+            if (text.Size() > start) text.Add(' ');
+            text.Add(std::to_string(f.node.header.tag));
+            const std::size_t index = f.spec ? static_cast<std::size_t>(f.spec - record_.fields.data()) : 0;
+            if (f.spec && !seen_[index]) {
+                seen_[index] = true;
+            } else {
+                text.Add('=');
+                AppendHex(text, f.node.payload);
+            }
+            if (!f.node.header.Canonical()) text.Add('!' + std::to_string(f.node.header.length));
+        }
+        if (fields_.empty()) {
+            if (text.Size() > start) text.Add(' ');
+            text.Add('-');
+        }
+        // "2 100" would be a number to a spreadsheet.
+        if (MightNotStayText(text.Since(start))) text.Insert(start, kTextMark);
+    }
+
+private:
+    // Most rows hold every field of the schema once, in order: written as
+    // the fields are met. False, with nothing written, for any other row.
+    bool WriteRegularRow(TextSink& text, const RecordInfo& info) {
+        const std::size_t start = text.Size();
+        NodeCursor cursor(info.payload);
+        NodeView node;
+        std::size_t i = 0;
+        while (cursor.Next(node)) {
+            if (i == record_.fields.size() || node.header.tag != record_.fields[i].tag || !node.header.Canonical()) {
+                text.Truncate(start);
+                return false;
+            }
+            if (split_[i]) AppendParts(text, record_.fields[i], node.payload);
+            else AppendCell(text, record_.fields[i], node.payload);
+            text.Add('\t');
+            ++i;
+        }
+        if (i != record_.fields.size() || !cursor.Failure().empty()) {
+            text.Truncate(start);
+            return false;
+        }
+        AppendRecordToken(text, info.header);
+        // A row must never be blank: pack skips blank lines.
+        if (i == 0 && info.header.tag == 1 && info.header.Canonical()) text.Add('-');
+        return true;
+    }
+
+    static void AppendColumns(TextSink& text, const FieldSpec& field, std::span<const std::uint8_t> payload) {
+        if (IsSplit(field)) AppendParts(text, field, payload);
+        else AppendCell(text, field, payload);
+    }
+
+    // "R" tokens: a record tag other than 1, a 4-byte size the rule would not give.
+    static void AppendRecordToken(TextSink& text, const NodeHeader& header) {
+        if (header.tag == 1 && header.Canonical()) return;
+        text.Add('R');
+        if (header.tag != 1) text.Add(std::to_string(header.tag));
+        if (!header.Canonical()) text.Add('!' + std::to_string(header.length));
+    }
+
+    [[noreturn]] void Fail(const RecordInfo& info, std::uint64_t offset, const std::string& problem) const {
+        Place place = block_;
+        place.record = info.number;
+        place.offset = static_cast<long long>(offset);
+        throw Error(place, problem);
+    }
+
+    const RecordSpec& record_;
+    const Place block_;
+    std::vector<bool> split_;  // per field of the schema
+    std::vector<FieldNode> fields_;
+    std::vector<bool> seen_;
+};
+
+// Records read together, and the rows written of them. Kept from block to
+// block, so that their room is made once; each thread has its own, on
+// cache lines of its own.
+struct alignas(128) RowBatch {
+    std::vector<std::uint8_t> payloads;
+    std::vector<RecordInfo> records;
+    std::string text;
+    TextSink sink{text};
+};
+
+// About this many bytes of records make a batch: enough that taking one
+// costs little beside writing its rows, few enough that memory stays small.
+constexpr std::size_t kBatchBytes = 128 * 1024;
+
+// The rows of one block, written by one thread or two. Each thread takes
+// the block's next records in turn (reading is one at a time), writes their
+// rows on its own, and hands them to the table in the order they were taken:
+// the table is the same either way, and so is the first failure reported.
+class BlockRows {
+public:
+    BlockRows(FrameReader& reader, TableFile& table, const RecordSpec& record)
+        : reader_(reader), table_(table), record_(record) {}
+
+    // The number of rows. `batches` are this thread's and the worker's.
+    long long Write(Worker& worker, std::array<RowBatch, 2>& batches, bool twoThreads) {
+        RowWriter mine(record_, reader_.BlockPlace());
+        if (twoThreads) {
+            theirs_.emplace(record_, reader_.BlockPlace());
+            worker.Start([this, &batches] { Run(*theirs_, batches[1]); });
+            try {
+                Run(mine, batches[0]);
+            } catch (...) {
+                worker.Settle();  // its job uses this object
+                throw;
+            }
+            worker.Wait();
+        } else {
+            Run(mine, batches[0]);
+        }
+        if (failure_) std::rethrow_exception(failure_);
+        return rows_;
+    }
+
+private:
+    void Run(RowWriter& writer, RowBatch& batch) {
+        for (;;) {
+            std::size_t turn;
+            {
+                Monitor::Hold hold(monitor_);
+                if (ended_) return;
+                turn = taken_++;
+                try {
+                    ended_ = !Fill(batch);
+                } catch (...) {
+                    ended_ = true;  // the reader is mid-record: nothing more is read
+                    Fail(turn, std::current_exception());
+                    return;
+                }
+                if (ended_) return;
+            }
+            try {
+                batch.sink.Truncate(0);
+                for (const RecordInfo& info : batch.records) {
+                    writer.Write(batch.sink, info);
+                    batch.sink.Add(kNewline);
+                }
+            } catch (...) {
+                Monitor::Hold hold(monitor_);
+                Fail(turn, std::current_exception());
+                return;
+            }
+            {
+                Monitor::Hold hold(monitor_);
+                while (written_ != turn && !(failure_ && failedTurn_ < turn)) hold.Wait();
+                if (written_ != turn) return;  // an earlier turn failed
+            }
+            // The turn is this thread's until written_ moves on.
+            std::exception_ptr failure;
+            try {
+                table_.Write(batch.sink.Since(0));
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            Monitor::Hold hold(monitor_);
+            if (failure) {
+                Fail(turn, failure);
+                return;
+            }
+            rows_ += static_cast<long long>(batch.records.size());
+            ++written_;
+            monitor_.NotifyAll();
+        }
+    }
+
+    // Reads the block's next records, about kBatchBytes of them; false at its end.
+    bool Fill(RowBatch& batch) {
+        batch.payloads.clear();
+        batch.records.clear();
+        RecordInfo info;
+        while (batch.payloads.size() < kBatchBytes && reader_.NextRecord(info, batch.payloads)) batch.records.push_back(info);
+        // The payloads may have moved as they grew.
+        std::size_t at = 0;
+        for (RecordInfo& record : batch.records) {
+            record.payload = std::span(batch.payloads).subspan(at, record.payload.size());
+            at += record.payload.size();
+        }
+        return !batch.records.empty();
+    }
+
+    // Under the monitor: keeps the failure of the earliest turn.
+    void Fail(std::size_t turn, std::exception_ptr failure) {
+        if (!failure_ || turn < failedTurn_) {
+            failure_ = std::move(failure);
+            failedTurn_ = turn;
+        }
+        monitor_.NotifyAll();
+    }
+
+    FrameReader& reader_;
+    TableFile& table_;
+    const RecordSpec& record_;
+    std::optional<RowWriter> theirs_;  // the worker's
+    Monitor monitor_;
+    // Under the monitor:
+    bool ended_ = false;
+    std::size_t taken_ = 0, written_ = 0;
+    std::exception_ptr failure_;
+    std::size_t failedTurn_ = 0;
+    long long rows_ = 0;
 };
 
 class Unpacker {
@@ -79,7 +330,7 @@ public:
             reader_.SetBlockName(spec ? std::string(spec->name) + " (tag " + std::to_string(block.header.tag) + ")"
                                       : std::to_string(block.header.tag));
             manifest += "block\t" + std::to_string(block.header.tag) + "\t" + name + "\t" + FormName(block.header) + "\r\n";
-            summary_.tables.push_back({name, WriteTable(name, spec ? spec->record : kNoFields), false, {}});
+            summary_.tables.push_back({name, WriteTable(name, spec ? spec->record : kNoFields, block.header.length), false, {}});
         }
 
         const std::uint64_t trailer = reader_.TrailerLength();
@@ -114,7 +365,7 @@ public:
     }
 
 private:
-    long long WriteTable(const std::string& name, const RecordSpec& record) {
+    long long WriteTable(const std::string& name, const RecordSpec& record, std::uint64_t blockLength) {
         TableFile table(out_.Create(name));
         TextSink& text = table.Text();
         text.Add(kBom);
@@ -132,105 +383,10 @@ private:
         text.Add(kExtraColumn);
         table.EndRow();
 
-        split_.clear();
-        for (const FieldSpec& field : record.fields) split_.push_back(IsSplit(field));
-        long long rows = 0;
-        RecordInfo info;
-        while (reader_.NextRecord(info)) {
-            WriteRow(text, record, info);
-            table.EndRow();
-            ++rows;
-        }
+        // A second thread pays for itself from a few batches on.
+        const long long rows = BlockRows(reader_, table, record).Write(worker_, batches_, blockLength > 4 * kBatchBytes);
         table.Close();
         return rows;
-    }
-
-    void WriteRow(TextSink& text, const RecordSpec& record, const RecordInfo& info) {
-        if (WriteRegularRow(text, record, info)) return;
-        fields_.clear();
-        NodeCursor cursor(info.payload);
-        NodeView node;
-        while (cursor.Next(node)) {
-            // Fields mostly come in schema order: try the next one first.
-            const std::size_t i = fields_.size();
-            const FieldSpec* spec = i < record.fields.size() && record.fields[i].tag == node.header.tag
-                                        ? &record.fields[i]
-                                        : FindField(record, node.header.tag);
-            fields_.push_back({node, spec});
-        }
-        if (!cursor.Failure().empty())
-            reader_.Fail(info.payloadOffset + cursor.Position(), "bad field framing: " + cursor.Failure());
-
-        // Irregular: each schema field's first occurrence fills its column;
-        // ~extra lists the real sequence.
-        for (const FieldSpec& field : record.fields) {
-            const auto it = std::find_if(fields_.begin(), fields_.end(),
-                                         [&field](const FieldNode& f) { return f.spec == &field; });
-            if (it != fields_.end()) AppendColumns(text, field, it->node.payload);
-            else text.Add(ColumnCount(field) - 1, '\t');
-            text.Add('\t');
-        }
-        const std::size_t start = text.Size();
-        AppendRecordToken(text, info.header);
-        seen_.assign(record.fields.size(), false);
-        for (const FieldNode& f : fields_) {
-            if (text.Size() > start) text.Add(' ');
-            text.Add(std::to_string(f.node.header.tag));
-            const std::size_t index = f.spec ? static_cast<std::size_t>(f.spec - record.fields.data()) : 0;
-            if (f.spec && !seen_[index]) {
-                seen_[index] = true;
-            } else {
-                text.Add('=');
-                AppendHex(text, f.node.payload);
-            }
-            if (!f.node.header.Canonical()) text.Add('!' + std::to_string(f.node.header.length));
-        }
-        if (fields_.empty()) {
-            if (text.Size() > start) text.Add(' ');
-            text.Add('-');
-        }
-        // "2 100" would be a number to a spreadsheet.
-        if (MightNotStayText(text.Since(start))) text.Insert(start, kTextMark);
-    }
-
-    // Most rows hold every field of the schema once, in order: written as
-    // the fields are met. False, with nothing written, for any other row.
-    bool WriteRegularRow(TextSink& text, const RecordSpec& record, const RecordInfo& info) {
-        const std::size_t start = text.Size();
-        NodeCursor cursor(info.payload);
-        NodeView node;
-        std::size_t i = 0;
-        while (cursor.Next(node)) {
-            if (i == record.fields.size() || node.header.tag != record.fields[i].tag || !node.header.Canonical()) {
-                text.Truncate(start);
-                return false;
-            }
-            if (split_[i]) AppendParts(text, record.fields[i], node.payload);
-            else AppendCell(text, record.fields[i], node.payload);
-            text.Add('\t');
-            ++i;
-        }
-        if (i != record.fields.size() || !cursor.Failure().empty()) {
-            text.Truncate(start);
-            return false;
-        }
-        AppendRecordToken(text, info.header);
-        // A row must never be blank: pack skips blank lines.
-        if (i == 0 && info.header.tag == 1 && info.header.Canonical()) text.Add('-');
-        return true;
-    }
-
-    static void AppendColumns(TextSink& text, const FieldSpec& field, std::span<const std::uint8_t> payload) {
-        if (IsSplit(field)) AppendParts(text, field, payload);
-        else AppendCell(text, field, payload);
-    }
-
-    // "R" tokens: a record tag other than 1, a 4-byte size the rule would not give.
-    static void AppendRecordToken(TextSink& text, const NodeHeader& header) {
-        if (header.tag == 1 && header.Canonical()) return;
-        text.Add('R');
-        if (header.tag != 1) text.Add(std::to_string(header.tag));
-        if (!header.Canonical()) text.Add('!' + std::to_string(header.length));
     }
 
     ByteSource& source_;
@@ -238,9 +394,8 @@ private:
     OutputFolder& out_;
     FrameReader reader_;
     UnpackSummary summary_;
-    std::vector<FieldNode> fields_;
-    std::vector<bool> split_;  // per field of the table's schema
-    std::vector<bool> seen_;
+    std::array<RowBatch, 2> batches_;  // this thread's and the worker's
+    Worker worker_;  // goes first: its job uses a batch
 };
 
 }  // namespace
