@@ -224,7 +224,7 @@ private:
             std::size_t turn;
             {
                 Monitor::Hold hold(monitor_);
-                if (ended_) return;
+                if (ended_ || failure_) return;
                 turn = taken_++;
                 try {
                     ended_ = !Fill(batch);

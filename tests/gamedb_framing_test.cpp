@@ -3,8 +3,10 @@
 // with the place named, before anything is allocated from a bad size.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "gamedb/byte_io.h"
 #include "gamedb/error.h"
@@ -258,6 +260,64 @@ TEST(FramingDamage, ErrorNamesBlockAndRecord) {
         EXPECT_EQ(e.Where().block, "places (tag 2)");
         EXPECT_EQ(e.Where().record, 2);
         EXPECT_EQ(std::string(e.what()).substr(0, 45), "\"x.tdb\", block places (tag 2), record 2, at o");
+    }
+}
+
+// A block large enough to be written by two threads: the rows keep the
+// records' order, and of two damaged records the first is reported,
+// wherever the batches split.
+std::string LargeName(int i) { return "r" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 150), 'x'); }
+
+Bytes LargeBlock(int records, const std::vector<int>& damaged) {
+    Bytes things;
+    for (int i = 0; i < records; ++i) {
+        const std::string name = LargeName(i);
+        Bytes record;
+        if (std::find(damaged.begin(), damaged.end(), i) != damaged.end())
+            record = Node(1, Cat({Node(0, TextPayload(name.c_str())), Bytes{0x01, 0x08, 0x00}}));
+        else if (i % 97 == 5)  // irregular: fields out of order
+            record = Node(1, Cat({Node(1, Int32Payload(i)), Node(0, TextPayload(name.c_str()))}));
+        else
+            record = Thing(name.c_str(), i, static_cast<float>(i) / 8, Zones({"a", "b"}));
+        things.insert(things.end(), record.begin(), record.end());
+    }
+    return File(Node(1, things, true));
+}
+
+TEST(FramingLargeBlock, RowsKeepTheRecordsOrder) {
+    constexpr int kRecords = 9000;  // about 1 MB of records
+    const Bytes bytes = LargeBlock(kRecords, {});
+    ASSERT_GT(bytes.size(), 900000u);  // many batches for each thread
+    MemorySource source(bytes, "large.tdb");
+    MemoryFolder folder;
+    Unpack(source, kTestKind, folder);
+    const std::string& table = folder.Files().at("things.tsv");
+    std::size_t at = table.find("\r\n") + 2;  // past the header
+    for (int i = 0; i < kRecords && at < table.size(); ++i) {
+        ASSERT_EQ(table.compare(at, LargeName(i).size() + 1, LargeName(i) + "\t"), 0) << "row of record " << i + 1;
+        at = table.find("\r\n", at) + 2;
+    }
+    EXPECT_EQ(at, table.size());
+    MemorySink sink;
+    Pack(folder, sink, std::span(&kTestKind, 1));
+    EXPECT_EQ(sink.Bytes(), bytes);
+}
+
+TEST(FramingLargeBlock, TheFirstDamagedRecordIsReported) {
+    constexpr int kRecords = 9000;
+    for (const std::vector<int>& damaged :
+         std::vector<std::vector<int>>{{8999}, {4000, 4001}, {2500, 7000}, {7000, 2500}, {100, 8000}}) {
+        const Bytes bytes = LargeBlock(kRecords, damaged);
+        MemorySource source(bytes, "large.tdb");
+        MemoryFolder folder;
+        try {
+            Unpack(source, kTestKind, folder);
+            ADD_FAILURE() << "no error";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.Where().record, *std::min_element(damaged.begin(), damaged.end()) + 1) << e.what();
+            EXPECT_NE(std::string(e.what()).find("bad field framing"), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(folder.Files().count("manifest.txt"));
     }
 }
 
