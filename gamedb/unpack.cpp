@@ -27,23 +27,17 @@ std::string FormName(const NodeHeader& header) {
     return header.Canonical() ? "auto" : "4-byte:" + std::to_string(header.length);
 }
 
-// Writes one table, keeping the bytes of many rows together per write.
+// Writes one table: its header row, then the rows written elsewhere.
 class TableFile {
 public:
-    explicit TableFile(std::unique_ptr<TextOutput> output) : output_(std::move(output)) {
-        // Room for the rows before a flush and a long one past it, made once.
-        sink_.Room(kFlushSize + kFlushSize / 4);
-    }
+    explicit TableFile(std::unique_ptr<TextOutput> output) : output_(std::move(output)) {}
     TextSink& Text() { return sink_; }
     // Text written as it is, after the rows held.
     void Write(std::string_view text) {
         Flush();
         output_->Write(text);
     }
-    void EndRow() {
-        sink_.Add(kNewline);
-        if (sink_.Size() >= kFlushSize) Flush();
-    }
+    void EndRow() { sink_.Add(kNewline); }
     void Close() {
         Flush();
         output_->Close();
@@ -175,19 +169,27 @@ private:
     std::vector<bool> seen_;
 };
 
+// About this many bytes of records make a batch: enough that taking one
+// costs little beside writing its rows, few enough that memory stays small.
+constexpr std::size_t kBatchBytes = 64 * 1024;
+
+// Blocks larger than this have their rows written by two threads.
+constexpr std::size_t kTwoThreadBytes = 16 * kBatchBytes;
+
 // Records read together, and the rows written of them. Kept from block to
-// block, so that their room is made once; each thread has its own, on
-// cache lines of its own.
+// block, and their room made at once: memory first touched costs more here
+// than what is written in it. Each thread has its own, on cache lines of
+// its own.
 struct alignas(128) RowBatch {
+    RowBatch() {
+        payloads.reserve(kBatchBytes + kBatchBytes / 4);
+        text.reserve(3 * kBatchBytes);
+    }
     std::vector<std::uint8_t> payloads;
     std::vector<RecordInfo> records;
     std::string text;
     TextSink sink{text};
 };
-
-// About this many bytes of records make a batch: enough that taking one
-// costs little beside writing its rows, few enough that memory stays small.
-constexpr std::size_t kBatchBytes = 128 * 1024;
 
 // The rows of one block, written by one thread or two. Each thread takes
 // the block's next records in turn (reading is one at a time), writes their
@@ -383,8 +385,8 @@ private:
         text.Add(kExtraColumn);
         table.EndRow();
 
-        // A second thread pays for itself from a few batches on.
-        const long long rows = BlockRows(reader_, table, record).Write(worker_, batches_, blockLength > 4 * kBatchBytes);
+        // A second thread pays for itself from many batches on.
+        const long long rows = BlockRows(reader_, table, record).Write(worker_, batches_, blockLength > kTwoThreadBytes);
         table.Close();
         return rows;
     }
