@@ -191,72 +191,74 @@ struct alignas(128) RowBatch {
     TextSink sink{text};
 };
 
+// Batches enough that neither thread waits for the other to write: each
+// may hold one it is writing rows into and one waiting for its turn.
+constexpr std::size_t kBatches = 4;
+
 // The rows of one block, written by one thread or two. Each thread takes
-// the block's next records in turn (reading is one at a time), writes their
-// rows on its own, and hands them to the table in the order they were taken:
-// the table is the same either way, and so is the first failure reported.
+// the block's next records in turn (reading is one at a time) and writes
+// their rows on its own; the rows go to the table in the order the records
+// were taken, by whichever thread finds the next turn's rows ready. The
+// table is the same either way, and the failure reported is the first that
+// one thread alone would have met.
 class BlockRows {
 public:
-    BlockRows(FrameReader& reader, TableFile& table, const RecordSpec& record)
-        : reader_(reader), table_(table), record_(record) {}
+    BlockRows(FrameReader& reader, TableFile& table, const RecordSpec& record, std::array<RowBatch, kBatches>& batches)
+        : reader_(reader), table_(table), record_(record), batches_(batches) {
+        for (std::size_t i = 0; i < kBatches; ++i) free_.push_back(i);
+    }
 
-    // The number of rows. `batches` are this thread's and the worker's.
-    long long Write(Worker& worker, std::array<RowBatch, 2>& batches, bool twoThreads) {
+    // The number of rows.
+    long long Write(Worker& worker, bool twoThreads) {
         RowWriter mine(record_, reader_.BlockPlace());
         if (twoThreads) {
             theirs_.emplace(record_, reader_.BlockPlace());
-            worker.Start([this, &batches] { Run(*theirs_, batches[1]); });
+            worker.Start([this] { Run(*theirs_); });
             try {
-                Run(mine, batches[0]);
+                Run(mine);
             } catch (...) {
                 worker.Settle();  // its job uses this object
                 throw;
             }
             worker.Wait();
         } else {
-            Run(mine, batches[0]);
+            Run(mine);
         }
         if (failure_) std::rethrow_exception(failure_);
         return rows_;
     }
 
 private:
-    void Run(RowWriter& writer, RowBatch& batch) {
+    void Run(RowWriter& writer) {
         for (;;) {
-            std::size_t turn;
+            std::size_t turn, slot;
             {
                 Monitor::Hold hold(monitor_);
+                while (free_.empty() && !ended_ && !failure_) hold.Wait();
                 if (ended_ || failure_) return;
+                slot = free_.back();
+                free_.pop_back();
                 turn = taken_++;
                 try {
-                    ended_ = !Fill(batch);
+                    ended_ = !Fill(batches_[slot]);
                 } catch (...) {
                     ended_ = true;  // the reader is mid-record: nothing more is read
                     Fail(turn, std::current_exception());
+                }
+                if (ended_) {
+                    free_.push_back(slot);
                     return;
                 }
-                if (ended_) return;
+                turns_[slot] = turn;
             }
+            RowBatch& batch = batches_[slot];
+            std::exception_ptr failure;
             try {
                 batch.sink.Truncate(0);
                 for (const RecordInfo& info : batch.records) {
                     writer.Write(batch.sink, info);
                     batch.sink.Add(kNewline);
                 }
-            } catch (...) {
-                Monitor::Hold hold(monitor_);
-                Fail(turn, std::current_exception());
-                return;
-            }
-            {
-                Monitor::Hold hold(monitor_);
-                while (written_ != turn && !(failure_ && failedTurn_ < turn)) hold.Wait();
-                if (written_ != turn) return;  // an earlier turn failed
-            }
-            // The turn is this thread's until written_ moves on.
-            std::exception_ptr failure;
-            try {
-                table_.Write(batch.sink.Since(0));
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -265,10 +267,40 @@ private:
                 Fail(turn, failure);
                 return;
             }
-            rows_ += static_cast<long long>(batch.records.size());
+            ready_[slot] = true;
+            if (!writing_) WriteReady(hold);
+        }
+    }
+
+    // Under the monitor, which it lets go while writing: writes the rows
+    // of the turns that are next and ready.
+    void WriteReady(Monitor::Hold& hold) {
+        writing_ = true;
+        for (;;) {
+            if (failure_ && failedTurn_ <= written_) break;
+            std::size_t slot = 0;
+            while (slot < kBatches && !(ready_[slot] && turns_[slot] == written_)) ++slot;
+            if (slot == kBatches) break;
+            std::exception_ptr failure;
+            {
+                Monitor::Unhold unhold(hold);
+                try {
+                    table_.Write(batches_[slot].sink.Since(0));
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+            }
+            if (failure) {
+                Fail(written_, failure);
+                break;
+            }
+            rows_ += static_cast<long long>(batches_[slot].records.size());
+            ready_[slot] = false;
+            free_.push_back(slot);
             ++written_;
             monitor_.NotifyAll();
         }
+        writing_ = false;
     }
 
     // Reads the block's next records, about kBatchBytes of them; false at its end.
@@ -298,9 +330,14 @@ private:
     FrameReader& reader_;
     TableFile& table_;
     const RecordSpec& record_;
+    std::array<RowBatch, kBatches>& batches_;
     std::optional<RowWriter> theirs_;  // the worker's
     Monitor monitor_;
     // Under the monitor:
+    std::vector<std::size_t> free_;             // batches no turn holds
+    std::array<std::size_t, kBatches> turns_{};  // the turn each held batch belongs to
+    std::array<bool, kBatches> ready_{};         // its rows are written, the table's turn to come
+    bool writing_ = false;                       // a thread is writing to the table
     bool ended_ = false;
     std::size_t taken_ = 0, written_ = 0;
     std::exception_ptr failure_;
@@ -386,7 +423,7 @@ private:
         table.EndRow();
 
         // A second thread pays for itself from many batches on.
-        const long long rows = BlockRows(reader_, table, record).Write(worker_, batches_, blockLength > kTwoThreadBytes);
+        const long long rows = BlockRows(reader_, table, record, batches_).Write(worker_, blockLength > kTwoThreadBytes);
         table.Close();
         return rows;
     }
@@ -396,7 +433,7 @@ private:
     OutputFolder& out_;
     FrameReader reader_;
     UnpackSummary summary_;
-    std::array<RowBatch, 2> batches_;  // this thread's and the worker's
+    std::array<RowBatch, kBatches> batches_;
     Worker worker_;  // goes first: its job uses a batch
 };
 

@@ -44,6 +44,7 @@ public:
     Monitor(const Monitor&) = delete;
     Monitor& operator=(const Monitor&) = delete;
 
+    class Unhold;
     // Holds the lock while it lives.
     class Hold {
     public:
@@ -56,7 +57,19 @@ public:
         void Wait();
 
     private:
+        friend class Unhold;
         Monitor& monitor_;
+    };
+    // Lets a Hold's lock go while it lives.
+    class Unhold {
+    public:
+        explicit Unhold(Hold& hold);
+        ~Unhold();
+        Unhold(const Unhold&) = delete;
+        Unhold& operator=(const Unhold&) = delete;
+
+    private:
+        Hold& hold_;
     };
     void NotifyAll();
 

@@ -103,6 +103,9 @@ void Monitor::Hold::Wait() {
     lock.release();  // still held: this Hold lets it go
 }
 
+Monitor::Unhold::Unhold(Hold& hold) : hold_(hold) { hold_.monitor_.impl_->mutex.unlock(); }
+Monitor::Unhold::~Unhold() { hold_.monitor_.impl_->mutex.lock(); }
+
 void Monitor::NotifyAll() { impl_->changed.notify_all(); }
 
 }  // namespace gamedb

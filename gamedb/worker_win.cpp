@@ -84,6 +84,9 @@ Monitor::Hold::~Hold() { ReleaseSRWLockExclusive(&monitor_.impl_->lock); }
 
 void Monitor::Hold::Wait() { SleepConditionVariableSRW(&monitor_.impl_->changed, &monitor_.impl_->lock, INFINITE, 0); }
 
+Monitor::Unhold::Unhold(Hold& hold) : hold_(hold) { ReleaseSRWLockExclusive(&hold_.monitor_.impl_->lock); }
+Monitor::Unhold::~Unhold() { AcquireSRWLockExclusive(&hold_.monitor_.impl_->lock); }
+
 void Monitor::NotifyAll() { WakeAllConditionVariable(&impl_->changed); }
 
 }  // namespace gamedb
