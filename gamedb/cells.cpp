@@ -217,23 +217,31 @@ bool AppendShortDecimal(TextSink& out, float value) {
 // after the point dropped. No branch on the kind of number or its length,
 // which a processor could not foresee. False when more places are needed.
 bool AppendShortFloat(TextSink& out, std::uint32_t bits) {
-    const float magnitude = std::bit_cast<float>(bits & 0x7FFFFFFFu);
-    const bool wide = magnitude >= 16384.0f;
+    // In integers, which keep the chain of dependent steps short: the float
+    // is M / 2^S with M of 24 bits. N = round(scale * M / 2^S), and N / scale
+    // reads back to the float when |N * 2^S - scale * M| is below scale / 2,
+    // half a float step in the same units (on it, when the float's last bit
+    // is 0: ties go to even). A power of two has a smaller step below: there
+    // only an exact N is taken. Below 2^-16 no decimal of 3 places but 0 is
+    // near a float, and subnormals are smaller still.
+    const std::uint32_t biased = bits >> 23 & 0xFF;
+    const int shift = 150 - static_cast<int>(biased);
+    if ((bits & 0x7FFFFFFFu) != 0 && (biased == 0 || shift > 40)) return false;
+    const bool wide = biased >= 127 + 14;
     const int places = wide ? 2 : 3;
-    const float scale = wide ? 100.0f : 1000.0f;
-    // N reads back to the float when it lies within half a float step of
-    // the scaled float (on the step itself, when the float's last bit is 0:
-    // ties go to even). All exact in double: 24 bits times 10. A power of two
-    // has a smaller step below: there only an exact N is taken.
-    const double scaled = static_cast<double>(magnitude) * scale;
-    const auto n = static_cast<std::uint32_t>(scaled + 0.5);
-    const double distance = std::fabs(static_cast<double>(n) - scaled);
-    const std::uint32_t exponent = std::max<std::uint32_t>(bits >> 23 & 0xFF, 1);
-    const double limit = std::bit_cast<double>(std::uint64_t{exponent + 1023 - 151} << 52) * scale;  // 2^(E-151)
+    const std::uint64_t scale = wide ? 100 : 1000;
+    const std::uint64_t mantissa = biased == 0 ? 0 : (bits & 0x007FFFFFu) | 0x00800000u;  // 0 for 0
+    const std::uint64_t scaled = scale * mantissa;  // below 2^34
+    const int s = biased == 0 ? 0 : shift;
+    const std::uint64_t rounded = (scaled + (std::uint64_t{1} << s >> 1)) >> s;
+    const std::int64_t off = static_cast<std::int64_t>(rounded << s) - static_cast<std::int64_t>(scaled);
+    const std::uint64_t distance = static_cast<std::uint64_t>(off < 0 ? -off : off);
+    const std::uint64_t half = scale / 2;
     const bool even = (bits & 1) == 0;
     const bool powerOfTwo = (bits & 0x007FFFFFu) == 0;
-    const bool near = (distance < limit) | ((distance == limit) & even);
+    const bool near = (distance < half) | ((distance == half) & even);
     if (!near || (powerOfTwo && distance != 0)) return false;
+    const auto n = static_cast<std::uint32_t>(rounded);
     const int k = places - (n % 10 == 0) - (n % 100 == 0) - (!wide & (n % 1000 == 0));
     // The whole part ("0.05" needs places + 1 digits), a point and k digits.
     char* p = out.Room(kNumberRoom);

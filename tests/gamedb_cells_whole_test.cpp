@@ -69,6 +69,22 @@ TEST(CellFloats, ShortDecimalsAsTheFormatterWritesThem) {
     }
 }
 
+// Where the shortcut changes its steps: at each power of two (its rounding
+// interval is lopsided), at 2^14 (two places from there) and at its lower
+// end, a few floats on either side, both signs.
+TEST(CellFloats, AroundPowersOfTwoAsTheFormatterWritesThem) {
+    for (int exponent = -30; exponent <= 17; ++exponent) {
+        float value = std::ldexp(1.0f, exponent);
+        for (int step = 0; step < 4; ++step) value = std::nextafter(value, 0.0f);
+        for (int step = 0; step < 9; ++step, value = std::nextafter(value, 1e9f))
+            for (float v : {value, -value}) {
+                if (std::fabs(v) < 100000.0f) {
+                    ASSERT_EQ(Cell(v), Formatter(v)) << std::hexfloat << v;
+                }
+            }
+    }
+}
+
 TEST(CellFloats, DecimalsReadAsTheParserReadsThem) {
     std::mt19937_64 random(31);
     const auto parser = [](const std::string& text) {
