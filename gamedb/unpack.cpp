@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <optional>
-#include <cstdlib>
 #include <set>
 
 #include "gamedb/adb.h"
@@ -15,7 +15,8 @@
 namespace gamedb {
 namespace {
 
-constexpr std::size_t kFlushSize = 64 * 1024;
+// A long trailer goes to its side file in pieces of this size.
+constexpr std::size_t kTrailerPiece = 64 * 1024;
 // Bytes after the file node beyond this go to a side file.
 constexpr std::uint64_t kMaxInlineTrailer = 4096;
 
@@ -32,7 +33,7 @@ class TableFile {
 public:
     explicit TableFile(std::unique_ptr<TextOutput> output) : output_(std::move(output)) {}
     TextSink& Text() { return sink_; }
-    // Text written as it is, after the rows held.
+    // Rows written elsewhere, after the header.
     void Write(std::string_view text) {
         Flush();
         output_->Write(text);
@@ -178,8 +179,8 @@ constexpr std::size_t kTwoThreadBytes = 16 * kBatchBytes;
 
 // Records read together, and the rows written of them. Kept from block to
 // block, and their room made at once: memory first touched costs more here
-// than what is written in it. Each thread has its own, on cache lines of
-// its own.
+// than what is written in it. On cache lines of their own, since two
+// threads write two batches at once.
 struct alignas(128) RowBatch {
     RowBatch() {
         payloads.reserve(kBatchBytes + kBatchBytes / 4);
@@ -387,7 +388,7 @@ public:
             std::unique_ptr<TextOutput> output = out_.Create(name);
             std::vector<std::uint8_t> chunk;
             for (std::uint64_t left = trailer; left > 0;) {
-                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kFlushSize));
+                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kTrailerPiece));
                 source_.ReadInto(chunk, n, "the bytes after the file node");
                 output->Write(std::string_view(reinterpret_cast<const char*>(chunk.data()), n));
                 left -= n;

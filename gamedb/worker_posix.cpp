@@ -35,8 +35,7 @@ void Worker::Start(std::function<void()> job) {
     failure_ = nullptr;
     if (!thread_) {
         thread_ = std::make_unique<Thread>();
-        try {
-            thread_->thread = std::thread([this, &t = *thread_] {
+        const auto serve = [this, &t = *thread_] {
             std::unique_lock lock(t.mutex);
             for (;;) {
                 t.changed.wait(lock, [&t] { return t.queued || t.stop; });
@@ -52,7 +51,9 @@ void Worker::Start(std::function<void()> job) {
                 t.done = true;
                 t.changed.notify_all();
             }
-            });
+        };
+        try {
+            thread_->thread = std::thread(serve);
         } catch (const std::system_error&) {
             // No thread to be had: jobs run on the caller, with the same outcome.
         }
