@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "gamedb/error.h"
-
 #include "gamedb/byte_io.h"
+#include "gamedb/error.h"
 
 namespace gamedb {
 
