@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <exception>
-#include <optional>
 #include <set>
 
 #include "gamedb/adb.h"
@@ -205,20 +204,18 @@ constexpr std::size_t kBatches = 4;
 class BlockRows {
 public:
     BlockRows(FrameReader& reader, TableFile& table, const RecordSpec& record, std::array<RowBatch, kBatches>& batches)
-        : reader_(reader), table_(table), record_(record), batches_(batches) {
-        for (std::size_t i = 0; i < kBatches; ++i) free_.push_back(i);
-    }
+        : reader_(reader), table_(table), record_(record), batches_(batches) {}
 
     // The number of rows.
     long long Write(Worker& worker, bool twoThreads) {
         RowWriter mine(record_, reader_.BlockPlace());
         if (twoThreads) {
-            theirs_.emplace(record_, reader_.BlockPlace());
-            worker.Start([this] { Run(*theirs_); });
+            RowWriter theirs(record_, reader_.BlockPlace());
+            worker.Start([this, &theirs] { Run(theirs); });
             try {
                 Run(mine);
             } catch (...) {
-                worker.Settle();  // its job uses this object
+                worker.Settle();  // its job uses `theirs` and this object
                 throw;
             }
             worker.Wait();
@@ -235,10 +232,10 @@ private:
             std::size_t turn, slot;
             {
                 Monitor::Hold hold(monitor_);
-                while (free_.empty() && !ended_ && !failure_) hold.Wait();
+                const auto freeSlot = [this] { return std::find(states_.begin(), states_.end(), Slot::Free); };
+                while (freeSlot() == states_.end() && !ended_ && !failure_) hold.Wait();
                 if (ended_ || failure_) return;
-                slot = free_.back();
-                free_.pop_back();
+                slot = static_cast<std::size_t>(freeSlot() - states_.begin());
                 turn = taken_++;
                 try {
                     ended_ = !Fill(batches_[slot]);
@@ -246,10 +243,8 @@ private:
                     ended_ = true;  // the reader is mid-record: nothing more is read
                     Fail(turn, std::current_exception());
                 }
-                if (ended_) {
-                    free_.push_back(slot);
-                    return;
-                }
+                if (ended_) return;
+                states_[slot] = Slot::Held;
                 turns_[slot] = turn;
             }
             RowBatch& batch = batches_[slot];
@@ -268,7 +263,7 @@ private:
                 Fail(turn, failure);
                 return;
             }
-            ready_[slot] = true;
+            states_[slot] = Slot::Ready;
             if (!writing_) WriteReady(hold);
         }
     }
@@ -280,7 +275,7 @@ private:
         for (;;) {
             if (failure_ && failedTurn_ <= written_) break;
             std::size_t slot = 0;
-            while (slot < kBatches && !(ready_[slot] && turns_[slot] == written_)) ++slot;
+            while (slot < kBatches && !(states_[slot] == Slot::Ready && turns_[slot] == written_)) ++slot;
             if (slot == kBatches) break;
             std::exception_ptr failure;
             {
@@ -296,8 +291,7 @@ private:
                 break;
             }
             rows_ += static_cast<long long>(batches_[slot].records.size());
-            ready_[slot] = false;
-            free_.push_back(slot);
+            states_[slot] = Slot::Free;
             ++written_;
             monitor_.NotifyAll();
         }
@@ -332,12 +326,11 @@ private:
     TableFile& table_;
     const RecordSpec& record_;
     std::array<RowBatch, kBatches>& batches_;
-    std::optional<RowWriter> theirs_;  // the worker's
     Monitor monitor_;
     // Under the monitor:
-    std::vector<std::size_t> free_;             // batches no turn holds
+    enum class Slot { Free, Held, Ready };  // Ready: its rows are written, the table's turn to come
+    std::array<Slot, kBatches> states_{};        // of each batch
     std::array<std::size_t, kBatches> turns_{};  // the turn each held batch belongs to
-    std::array<bool, kBatches> ready_{};         // its rows are written, the table's turn to come
     bool writing_ = false;                       // a thread is writing to the table
     bool ended_ = false;
     std::size_t taken_ = 0, written_ = 0;
