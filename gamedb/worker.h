@@ -28,6 +28,10 @@ public:
     void Settle() noexcept;
 
 private:
+    // Runs the job on the calling thread, keeping what it throws for Wait:
+    // the worker's thread, or the caller's where no thread can be had.
+    void RunJob();
+
     struct Thread;  // the platform's half
     std::unique_ptr<Thread> thread_;
     std::function<void()> job_;

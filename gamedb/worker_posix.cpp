@@ -42,11 +42,7 @@ void Worker::Start(std::function<void()> job) {
                 if (t.stop) return;
                 t.queued = false;
                 lock.unlock();
-                try {
-                    job_();
-                } catch (...) {
-                    failure_ = std::current_exception();
-                }
+                RunJob();
                 lock.lock();
                 t.done = true;
                 t.changed.notify_all();
@@ -55,15 +51,11 @@ void Worker::Start(std::function<void()> job) {
         try {
             thread_->thread = std::thread(serve);
         } catch (const std::system_error&) {
-            // No thread to be had: jobs run on the caller, with the same outcome.
+            // No thread to be had: jobs run on the caller (RunJob).
         }
     }
     if (!thread_->thread.joinable()) {
-        try {
-            job_();
-        } catch (...) {
-            failure_ = std::current_exception();
-        }
+        RunJob();
         return;
     }
     {
@@ -80,11 +72,6 @@ void Worker::Settle() noexcept {
     std::unique_lock lock(thread_->mutex);
     thread_->changed.wait(lock, [this] { return thread_->done; });
     running_ = false;
-}
-
-void Worker::Wait() {
-    Settle();
-    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 struct Monitor::Impl {

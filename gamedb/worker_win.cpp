@@ -17,11 +17,7 @@ struct Worker::Thread {
         for (;;) {
             WaitForSingleObject(t.start.Get(), INFINITE);
             if (t.stop) return 0;
-            try {
-                t.owner->job_();
-            } catch (...) {
-                t.owner->failure_ = std::current_exception();
-            }
+            t.owner->RunJob();
             SetEvent(t.done.Get());
         }
     }
@@ -48,12 +44,7 @@ void Worker::Start(std::function<void()> job) {
         thread_ = std::move(made);
     }
     if (!thread_->thread) {
-        // No thread to be had: the job runs here, with the same outcome.
-        try {
-            job_();
-        } catch (...) {
-            failure_ = std::current_exception();
-        }
+        RunJob();
         return;
     }
     running_ = true;
@@ -64,11 +55,6 @@ void Worker::Settle() noexcept {
     if (!running_) return;
     WaitForSingleObject(thread_->done.Get(), INFINITE);
     running_ = false;
-}
-
-void Worker::Wait() {
-    Settle();
-    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 struct Monitor::Impl {
